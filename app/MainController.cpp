@@ -1,0 +1,1 @@
+#include "app/MainController.h"

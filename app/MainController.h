@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QObject>
+
+// Carries the update copy's progress and result from the worker thread to the window. It has
+// no source of its own: the FileManager's signals are connected to these signals.
+class MainController : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+signals:
+    void fileTransferComplete(bool success);
+    void copyingFileProgress(int percentage);
+};

@@ -1,0 +1,8 @@
+#include "midi/MidiHandler.h"
+
+MidiHandler::MidiHandler(QObject *parent) : QObject(parent) {}
+MidiHandler::~MidiHandler() = default;
+void MidiHandler::sendTransferSysEx() {}
+void MidiHandler::fileDownloaded(bool) {}
+void MidiHandler::transferComplete(bool) {}
+void MidiHandler::onEjectCompleted(bool) {}
