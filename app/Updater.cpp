@@ -1,0 +1,123 @@
+#include "app/Updater.h"
+
+#include "app/FileManagerBridge.h"
+#include "app/MainController.h"
+#include "diagnostics/Logging.h"
+#include "midi/MidiHandler.h"
+#include "release/Downloader.h"
+#include "storage/FileManager.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QThread>
+
+Updater::Updater(const UpdaterParts &parts)
+{
+    midi = parts.makeMidiHandler();
+    release = parts.makeDownloader();
+    storage = parts.makeFileManager();
+    controller = std::make_unique<MainController>();
+
+    worker = new QThread();
+    storage->moveToThread(worker);
+    worker->start();
+
+    release->fetchReleasesJson();
+
+    QObject::connect(midi.get(), &MidiHandler::tovikReceivedVersion, release.get(),
+                     &Downloader::tovikReceivedVersion);
+    QObject::connect(release.get(), &Downloader::downloadFinished, storage,
+                     &FileManager::onDownloadFinished);
+    QObject::connect(release.get(), &Downloader::setDeviceToTransferMode, midi.get(),
+                     &MidiHandler::fileDownloaded);
+    QObject::connect(midi.get(), &MidiHandler::deviceSetToTransferMode, storage,
+                     &FileManager::onDeviceSetToTransferMode);
+    QObject::connect(storage, &FileManager::fileTransferComplete, midi.get(),
+                     &MidiHandler::transferComplete);
+    QObject::connect(storage, &FileManager::ejectCompleted, midi.get(),
+                     &MidiHandler::onEjectCompleted, Qt::QueuedConnection);
+    QObject::connect(storage, &FileManager::fileTransferComplete, controller.get(),
+                     &MainController::fileTransferComplete);
+    QObject::connect(storage, &FileManager::copyProgress, controller.get(),
+                     &MainController::copyingFileProgress);
+    QObject::connect(worker, &QThread::finished, storage, &QObject::deleteLater);
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+
+    qmlEngine = std::make_unique<QQmlApplicationEngine>();
+    QQmlContext *context = qmlEngine->rootContext();
+    context->setContextProperty(QStringLiteral("midiHandler"), midi.get());
+    context->setContextProperty(QStringLiteral("downloader"), release.get());
+    context->setContextProperty(QStringLiteral("mainController"), controller.get());
+
+    bridge = std::make_unique<FileManagerBridge>();
+    context->setContextProperty(QStringLiteral("fileManagerBridge"), bridge.get());
+
+    QObject::connect(bridge.get(), &FileManagerBridge::requestOpenFolder, storage,
+                     &FileManager::openFolderOnDevice, Qt::QueuedConnection);
+    QObject::connect(bridge.get(), &FileManagerBridge::requestEjectDevice, storage,
+                     &FileManager::ejectDeviceAndEmit, Qt::QueuedConnection);
+
+    url = parts.mainQmlUrl;
+    QObject::connect(
+        qmlEngine.get(), &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
+        [expected = url](QObject *object, const QUrl &objectUrl) {
+            if (!object && expected == objectUrl)
+                QCoreApplication::exit(-1);
+        },
+        Qt::QueuedConnection);
+    qmlEngine->load(url);
+    if (parts.afterLoad)
+        parts.afterLoad(*qmlEngine);
+}
+
+Updater::~Updater()
+{
+    stopWorkerThread();
+    url = QUrl();
+    qmlEngine.reset();
+    // The window may still reach the bridge while it is torn down, so the bridge goes after it.
+    bridge.reset();
+    controller.reset();
+    release.reset();
+    midi.reset();
+}
+
+void Updater::stopWorkerThread()
+{
+    if (!worker)
+        return;
+    worker->quit();
+    worker->wait();
+    worker = nullptr;
+    storage = nullptr;
+    // The thread object lives here; its deleteLater needs one more pass of this thread's queue.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &makeParts)
+{
+    QGuiApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Tovik Updater v1.3.2"));
+    app.setOrganizationName(QStringLiteral("Tovik-Instruments"));
+    app.setOrganizationDomain(QStringLiteral("tovik-instruments.example"));
+    app.setApplicationVersion(QStringLiteral("1.3.2"));
+
+    initLogging(QStringLiteral("1.3.2"));
+
+    const QIcon icon(QStringLiteral(":/icons/icons/iosicon.png"));
+    QGuiApplication::setWindowIcon(icon);
+    // Every text of the window names "Poppins"; ours are registered so it never depends on the
+    // fonts a user happens to have installed.
+    for (const char *font : {":/icons/font/Poppins-Regular.ttf",
+                             ":/icons/font/Poppins-SemiBold.ttf", ":/icons/font/Poppins-Bold.ttf"})
+        QFontDatabase::addApplicationFont(QString::fromLatin1(font));
+
+    const UpdaterParts parts = makeParts();
+    Updater updater(parts);
+    const int result = QGuiApplication::exec();
+    updater.stopWorkerThread();
+    return result;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/UpdaterParts.h"
+
+#include <QUrl>
+
+#include <memory>
+
+class FileManagerBridge;
+class MainController;
+class QQmlApplicationEngine;
+class QThread;
+
+// Everything main owns between the start of the log and the end of the event loop: the objects,
+// the worker thread, their connections and the window. Members are declared in the order of
+// creation, so they are destroyed in the reverse order.
+class Updater
+{
+public:
+    explicit Updater(const UpdaterParts &parts);
+    ~Updater();
+    Updater(const Updater &) = delete;
+    Updater &operator=(const Updater &) = delete;
+
+    MidiHandler &midiHandler() const { return *midi; }
+    Downloader &downloader() const { return *release; }
+    MainController &mainController() const { return *controller; }
+    FileManagerBridge &fileManagerBridge() const { return *bridge; }
+    QQmlApplicationEngine &engine() const { return *qmlEngine; }
+    QThread &workerThread() const { return *worker; }
+
+    // Asks the worker thread to stop and waits for it, so the FileManager is freed with it.
+    void stopWorkerThread();
+
+private:
+    std::unique_ptr<MidiHandler> midi;
+    std::unique_ptr<Downloader> release;
+    FileManager *storage = nullptr;
+    std::unique_ptr<MainController> controller;
+    QThread *worker = nullptr;
+    std::unique_ptr<QQmlApplicationEngine> qmlEngine;
+    std::unique_ptr<FileManagerBridge> bridge;
+    QUrl url;
+};
+
+// The whole program around an Updater: application identity, log, icon, fonts, event loop.
+int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &makeParts);

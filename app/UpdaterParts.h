@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class Downloader;
+class FileManager;
+class MidiHandler;
+class QQmlApplicationEngine;
+
+// What differs between the real program and the demo: the objects behind the platform seams.
+// The start-up sequence, the connections and the window are the same for both.
+struct UpdaterParts
+{
+    std::function<std::unique_ptr<MidiHandler>()> makeMidiHandler;
+    std::function<std::unique_ptr<Downloader>()> makeDownloader;
+    // The FileManager is handed to the worker thread, which frees it when it finishes.
+    std::function<FileManager *()> makeFileManager;
+    QUrl mainQmlUrl{QStringLiteral("qrc:/Tovik_App/main.qml"), QUrl::TolerantMode};
+    // Runs once the window has been loaded (the demo and the tests use it; the program does not).
+    std::function<void(QQmlApplicationEngine &)> afterLoad;
+};
+
+// The parts of the real program: RtMidi, QStorageInfo, the desktop's dismount, our release server.
+UpdaterParts realUpdaterParts();
