@@ -1,7 +1,187 @@
 #include "storage/FileManager.h"
 
-FileManager::FileManager(QObject *parent) : QObject(parent) {}
-void FileManager::onDownloadFinished(bool, QString, QString) {}
-void FileManager::onDeviceSetToTransferMode() {}
-void FileManager::openFolderOnDevice(QString, QString) {}
-void FileManager::ejectDeviceAndEmit(QString) {}
+#include "diagnostics/Logging.h"
+#include "storage/StorageLogic.h"
+#include "storage/StorageVolumeList.h"
+#include "storage/SystemDismounter.h"
+#include "storage/VolumeDismounter.h"
+#include "storage/VolumeList.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+const QString updateVolumeName = QStringLiteral("tovikupd");
+const QString updateTargetName = QStringLiteral("tvxxfer.tvq");
+constexpr int volumeWaitMs = 3000;
+constexpr qint32 maxVolumeWaits = 5;
+constexpr qint64 copyChunkSize = 4096;
+} // namespace
+
+FileManager::FileManager(QObject *parent)
+    : QObject(parent)
+    , ownedVolumes(std::make_unique<StorageVolumeList>())
+    , ownedDismounter(std::make_unique<SystemDismounter>())
+    , volumes(ownedVolumes.get())
+    , dismounter(ownedDismounter.get())
+{
+}
+
+FileManager::FileManager(VolumeList *volumeList, VolumeDismounter *volumeDismounter,
+                         QObject *parent)
+    : QObject(parent)
+    , volumes(volumeList)
+    , dismounter(volumeDismounter)
+{
+}
+
+FileManager::~FileManager() = default;
+
+void FileManager::onDownloadFinished(bool success, const QString &path, const QString &name)
+{
+    if (!success)
+        return;
+    updateFilePath = path;
+    updateFileName = name;
+}
+
+void FileManager::onDeviceSetToTransferMode()
+{
+    transferUpdateFile();
+}
+
+bool FileManager::isVolumeMounted(const QString &displayName) const
+{
+    return !findVolumeRootPath(displayName).isEmpty();
+}
+
+QString FileManager::findVolumeRootPath(const QString &displayName) const
+{
+    const QList<VolumeEntry> mounted = volumes->mountedVolumes();
+    for (const VolumeEntry &volume : mounted) {
+        if (!volume.valid || !volume.ready || volume.readOnly)
+            continue;
+        if (volume.displayName == displayName)
+            return volume.rootPath;
+    }
+    return {};
+}
+
+void FileManager::transferUpdateFile()
+{
+    if (!isVolumeMounted(updateVolumeName)) {
+        if (volumeRetryCount < maxVolumeWaits) {
+            // The instrument needs a few seconds to re-enumerate and be mounted; the counter is
+            // left as it is on give-up, so a later start looks only once.
+            QTimer::singleShot(volumeWaitMs, Qt::CoarseTimer, this,
+                               &FileManager::transferUpdateFile);
+            ++volumeRetryCount;
+            return;
+        }
+        emit fileTransferComplete(false);
+        return;
+    }
+    volumeRetryCount = 0;
+
+    logTrace(QStringLiteral("FM: copying %1 -> %2").arg(updateFileName, updateVolumeName));
+    if (!copyFileToVolume(updateVolumeName, updateFilePath)) {
+        qWarning() << "FM: Failed to copy update file to" << updateVolumeName;
+        emit fileTransferComplete(false);
+        return;
+    }
+    logTrace(QStringLiteral("FM: copy complete"));
+
+    if (!renameFileOnVolume(updateVolumeName, updateFileName, updateTargetName)) {
+        qWarning() << "FM: Failed to rename file on" << updateVolumeName;
+        emit fileTransferComplete(false);
+        return;
+    }
+    logTrace(QStringLiteral("FM: renamed, dismounting"));
+
+    if (!ejectVolume(updateVolumeName)) {
+        qWarning() << "FM: Failed to eject device" << updateVolumeName;
+        emit fileTransferComplete(false);
+        return;
+    }
+    logTrace(QStringLiteral("FM: dismounted OK"));
+    emit fileTransferComplete(true);
+}
+
+bool FileManager::copyFileToVolume(const QString &displayName, const QString &sourcePath)
+{
+    const QString root = findVolumeRootPath(displayName);
+    if (root.isEmpty())
+        return false;
+
+    QFile source(sourcePath);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+
+    const QString destinationPath = QDir(root).filePath(QFileInfo(sourcePath).fileName());
+    const std::unique_ptr<QFile> destination = volumes->fileOnVolume(destinationPath);
+    if (!destination->open(QIODevice::WriteOnly))
+        return false;
+
+    const qint64 total = source.size();
+    qint64 copied = 0;
+    char buffer[copyChunkSize];
+    for (;;) {
+        if (source.atEnd())
+            break;
+        const qint64 bytesRead = source.read(buffer, copyChunkSize);
+        if (bytesRead < 0)
+            return false;
+        // A device that claims more data but delivers none would otherwise spin here forever.
+        if (bytesRead == 0)
+            break;
+        const qint64 bytesWritten = destination->write(buffer, bytesRead);
+        if (bytesWritten < 0)
+            return false;
+        copied += bytesWritten;
+        emit copyProgress(copyPercentage(copied, total));
+    }
+    source.close();
+    destination->close();
+    // The last chunks only reach the volume when the file is closed: a full or vanished volume
+    // shows up here, and must not pass for a finished copy.
+    return destination->error() == QFileDevice::NoError;
+}
+
+bool FileManager::renameFileOnVolume(const QString &displayName, const QString &oldName,
+                                     const QString &newName)
+{
+    const QString root = findVolumeRootPath(displayName);
+    if (root.isEmpty())
+        return false;
+    const QDir dir(root);
+    // QFile::rename never replaces an existing file, which keeps an earlier update intact.
+    return QFile::rename(dir.filePath(oldName), dir.filePath(newName));
+}
+
+bool FileManager::ejectVolume(const QString &displayName)
+{
+    const QString root = findVolumeRootPath(displayName);
+    if (root.isEmpty()) {
+        qWarning() << "FM: Cannot eject - no mounted volume named" << displayName;
+        return false;
+    }
+    return dismounter->dismount(root);
+}
+
+void FileManager::openFolderOnDevice(const QString &deviceName, const QString &relativePath)
+{
+    const QString root = findVolumeRootPath(deviceName);
+    if (root.isEmpty())
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(root).filePath(relativePath)));
+}
+
+void FileManager::ejectDeviceAndEmit(const QString &deviceName)
+{
+    emit ejectCompleted(ejectVolume(deviceName));
+}

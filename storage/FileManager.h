@@ -3,12 +3,23 @@
 #include <QObject>
 #include <QString>
 
-// Placeholder until device storage lands: the declarations main needs.
+#include <memory>
+
+class VolumeList;
+class VolumeDismounter;
+
+// Everything that touches the instrument's storage: waits for the update volume, copies the
+// update file onto it, renames and dismounts it; opens and ejects the transfer volume. Lives on
+// the worker thread, so the blocking file and device work never holds up the window.
 class FileManager : public QObject
 {
     Q_OBJECT
 public:
     explicit FileManager(QObject *parent = nullptr);
+    // Other sources of volumes and another way to dismount; neither is owned and both must
+    // outlive this object and be safe to call from its thread.
+    FileManager(VolumeList *volumes, VolumeDismounter *dismounter, QObject *parent = nullptr);
+    ~FileManager() override;
 
 signals:
     void fileTransferComplete(bool success);
@@ -16,8 +27,27 @@ signals:
     void ejectCompleted(bool success);
 
 public slots:
-    void onDownloadFinished(bool success, QString updateFilePath, QString updateFileName);
+    void onDownloadFinished(bool success, const QString &updateFilePath,
+                            const QString &updateFileName);
     void onDeviceSetToTransferMode();
-    void openFolderOnDevice(QString deviceName, QString relativePath);
-    void ejectDeviceAndEmit(QString deviceName);
+    void openFolderOnDevice(const QString &deviceName, const QString &relativePath);
+    void ejectDeviceAndEmit(const QString &deviceName);
+
+private:
+    bool isVolumeMounted(const QString &displayName) const;
+    QString findVolumeRootPath(const QString &displayName) const;
+    void transferUpdateFile();
+    bool copyFileToVolume(const QString &displayName, const QString &sourcePath);
+    bool renameFileOnVolume(const QString &displayName, const QString &oldName,
+                            const QString &newName);
+    bool ejectVolume(const QString &displayName);
+
+    QString updateFilePath;
+    QString updateFileName;
+    qint32 volumeRetryCount = 0;
+
+    std::unique_ptr<VolumeList> ownedVolumes;
+    std::unique_ptr<VolumeDismounter> ownedDismounter;
+    VolumeList *volumes = nullptr;
+    VolumeDismounter *dismounter = nullptr;
 };

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "storage/VolumeDismounter.h"
+#include "storage/VolumeList.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+struct SimulatedVolumeFlags
+{
+    bool readOnly = false;
+    bool ready = true;
+};
+
+// Folders that play the instrument's volumes: a FileManager sees them through its two seams,
+// while the demo or a test makes them appear, vanish or misbehave from any thread.
+//
+// Volumes are listed in the order they were added. A label can be given a folder once
+// (setVolumeFolder) and then be presented and withdrawn by label, which is how the simulated
+// instrument's volumePresented/volumeWithdrawn map onto it. A dismount removes the volume and
+// emits volumeDismounted from the calling thread (connect queued).
+class SimulatedVolumes : public QObject, public VolumeList, public VolumeDismounter
+{
+    Q_OBJECT
+public:
+    using Flags = SimulatedVolumeFlags;
+
+    explicit SimulatedVolumes(QObject *parent = nullptr);
+    ~SimulatedVolumes() override;
+
+    // Mounts a folder under a label; a second volume of the same label is listed after the first.
+    void addVolume(const QString &label, const QString &rootPath, Flags flags = Flags());
+    // Unmounts the first volume of that label, as pulling the cable does; false if none.
+    bool removeVolume(const QString &label);
+    // The folder (and flags) present(label) mounts.
+    void setVolumeFolder(const QString &label, const QString &rootPath, Flags flags = Flags());
+
+    // Faults. An empty error clears it.
+    // Dismounts of this label are refused and the volume stays, as when a file is held open.
+    void setDismountError(const QString &label, const QString &error);
+    // The volume goes away once this many bytes have been written to files on it; the write
+    // that crosses the limit fails. Negative: never.
+    void setVanishAfterBytes(const QString &label, qint64 bytes);
+    // Writes that would take the files written to this volume past this many bytes fail, as on a
+    // full disk. Negative: unlimited.
+    void setCapacity(const QString &label, qint64 bytes);
+
+    bool isMounted(const QString &label) const;
+    QStringList mountedLabels() const;
+    // How many times the volume list was read, and the dismounts attempted (root paths).
+    int lookupCount() const;
+    QStringList dismountRequests() const;
+    void resetCounters();
+
+    // VolumeList
+    QList<VolumeEntry> mountedVolumes() override;
+    std::unique_ptr<QFile> fileOnVolume(const QString &path) override;
+    // VolumeDismounter
+    bool dismount(const QString &rootPath) override;
+
+    // Called by the sim file while a copy runs; false makes the write fail.
+    bool admitWrite(const QString &label, qint64 bytes);
+
+public slots:
+    void present(const QString &label);
+    void withdraw(const QString &label);
+
+signals:
+    void volumeAdded(const QString &label);
+    void volumeRemoved(const QString &label);
+    void volumeDismounted(const QString &label);
+
+private:
+    struct Volume
+    {
+        QString label;
+        QString rootPath;
+        Flags flags;
+    };
+    struct Faults
+    {
+        QString dismountError;
+        qint64 vanishAfterBytes = -1;
+        qint64 capacity = -1;
+        qint64 written = 0;
+    };
+
+    // Index of the mounted volume whose root contains path, or -1. Caller holds the lock.
+    qsizetype volumeIndexForPath(const QString &path) const;
+
+    mutable QMutex mutex;
+    QList<Volume> volumes;
+    QHash<QString, Volume> folders;
+    QHash<QString, Faults> faults;
+    int lookups = 0;
+    QStringList dismounts;
+};

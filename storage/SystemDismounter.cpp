@@ -1,0 +1,27 @@
+#include "storage/SystemDismounter.h"
+
+#include <QtGlobal>
+
+#if defined(Q_OS_WIN)
+#include "storage/DriveDismount.h"
+#include "storage/StorageLogic.h"
+#elif defined(Q_OS_LINUX)
+#include "storage/LinuxUnmount.h"
+#endif
+
+SystemDismounter::SystemDismounter(const QString &address)
+    : busAddress(address)
+{
+}
+
+bool SystemDismounter::dismount(const QString &rootPath)
+{
+#if defined(Q_OS_WIN)
+    return dismountDrive(windowsDevicePath(rootPath).toStdWString());
+#elif defined(Q_OS_LINUX)
+    return unmountLinuxVolume(rootPath, busAddress);
+#else
+    Q_UNUSED(rootPath);
+    return false;
+#endif
+}

@@ -1,0 +1,3 @@
+#include "storage/VolumeDismounter.h"
+
+VolumeDismounter::~VolumeDismounter() = default;

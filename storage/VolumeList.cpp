@@ -1,0 +1,3 @@
+#include "storage/VolumeList.h"
+
+VolumeList::~VolumeList() = default;
