@@ -1,12 +1,85 @@
 #include "diagnostics/Logging.h"
 
-#include <QDateTime>
+#include "diagnostics/CrashHandler.h"
+#include "diagnostics/CrashLog.h"
+#include "diagnostics/LogFormat.h"
+#include "diagnostics/LogState.h"
 
-void initLogging(const QString &) {}
-void writeLogLine(const QString &) {}
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QSysInfo>
+
+#include <cstdlib>
+
+void initLogging(const QString &version)
+{
+    LogState &state = logState();
+    if (state.initialised)
+        return;
+    state.initialised = true;
+    state.appVersion = version;
+
+    state.logDir = logDirectoryFor(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), QDir::tempPath());
+    QDir().mkpath(state.logDir);
+    pruneOldLogs(state.logDir, keptLogFiles);
+
+    const QDateTime start = QDateTime::currentDateTime();
+    noteUtcOffset(start.offsetFromUtc());
+    state.logPath = logFilePath(state.logDir, start, QCoreApplication::applicationPid());
+
+    auto *file = new QFile(state.logPath);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        // No log at all: the application runs on, and nothing is installed or reported.
+        delete file;
+        return;
+    }
+    state.logFile = file;
+
+    qInstallMessageHandler(logMessageHandler);
+    prepareCrashLog();
+    installCrashHandlers();
+
+    for (const QString &line : headerLines(
+             state.appVersion, logTimestamp(), QSysInfo::prettyProductName(),
+             QSysInfo::kernelVersion(), QSysInfo::buildCpuArchitecture(),
+             QSysInfo::currentCpuArchitecture(), QString::fromLatin1(qVersion()), state.logPath))
+        writeLogLine(line);
+}
+
+void writeLogLine(const QString &line)
+{
+    LogState &state = logState();
+    const QByteArray bytes = line.toUtf8() + '\n';
+    const std::lock_guard<std::mutex> lock(state.logMutex);
+    if (state.logFile != nullptr && state.logFile->isOpen()) {
+        state.logFile->write(bytes);
+        state.logFile->flush();
+    }
+}
+
 QString logTimestamp()
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    const QDateTime now = QDateTime::currentDateTime();
+    // The crash handlers cannot ask for the time zone, so keep their offset current here.
+    noteUtcOffset(now.offsetFromUtc());
+    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
-void logMessageHandler(QtMsgType, const QMessageLogContext &, const QString &) {}
-void logTrace(const QString &) {}
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    writeLogLine(formatMessageLine(logTimestamp(), type, currentThreadId(), message, context.file,
+                                   context.line));
+    if (type == QtFatalMsg) {
+        writeLogLine(formatFatalAbortLine(logTimestamp()));
+        std::abort();
+    }
+}
+
+void logTrace(const QString &text)
+{
+    writeLogLine(formatTraceLine(logTimestamp(), text));
+}

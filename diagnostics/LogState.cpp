@@ -1,0 +1,10 @@
+#include "diagnostics/LogState.h"
+
+namespace {
+LogState state;
+}
+
+LogState &logState()
+{
+    return state;
+}

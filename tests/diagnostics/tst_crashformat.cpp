@@ -1,0 +1,278 @@
+#include "diagnostics/CrashFormat.h"
+
+#include <QDateTime>
+#include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+
+class TestCrashFormat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hex_data();
+    void hex();
+    void hex8_data();
+    void hex8();
+    void decimal_data();
+    void decimal();
+    void truncation();
+    void exceptionNames_data();
+    void exceptionNames();
+    void civilTime_data();
+    void civilTime();
+    void crashLines_data();
+    void crashLines();
+    void otherLines();
+    void currentException();
+    void signalCodes_data();
+    void signalCodes();
+};
+
+void TestCrashFormat::hex_data()
+{
+    QTest::addColumn<quint64>("value");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("zero") << quint64(0) << QByteArray("0");
+    QTest::newRow("26") << quint64(26) << QByteArray("1a");
+    QTest::newRow("2a0") << quint64(0x2a0) << QByteArray("2a0");
+    QTest::newRow("no padding") << quint64(0x10) << QByteArray("10");
+    QTest::newRow("max") << quint64(~0ULL) << QByteArray("ffffffffffffffff");
+    QTest::newRow("address") << quint64(0x7ffdeadbeef0ULL) << QByteArray("7ffdeadbeef0");
+}
+
+void TestCrashFormat::hex()
+{
+    QFETCH(quint64, value);
+    QFETCH(QByteArray, text);
+    char buf[64];
+    const std::size_t len = appendText(buf, sizeof buf, 0, "x=");
+    QCOMPARE(appendHex(buf, sizeof buf, len, value), std::size_t(2 + text.size()));
+    QCOMPARE(QByteArray(buf), "x=" + text);
+    QCOMPARE(QByteArray::number(value, 16), text);
+}
+
+void TestCrashFormat::hex8_data()
+{
+    QTest::addColumn<quint32>("value");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("zero") << quint32(0) << QByteArray("00000000");
+    QTest::newRow("small code") << quint32(0x1d) << QByteArray("0000001d");
+    QTest::newRow("below 0x10000000") << quint32(0x0fffffff) << QByteArray("0fffffff");
+    QTest::newRow("access violation") << quint32(0xC0000005) << QByteArray("c0000005");
+    QTest::newRow("max") << quint32(0xffffffff) << QByteArray("ffffffff");
+}
+
+void TestCrashFormat::hex8()
+{
+    QFETCH(quint32, value);
+    QFETCH(QByteArray, text);
+    char buf[16];
+    QCOMPARE(appendHex8(buf, sizeof buf, 0, value), std::size_t(8));
+    QCOMPARE(QByteArray(buf), text);
+}
+
+void TestCrashFormat::decimal_data()
+{
+    QTest::addColumn<quint64>("value");
+    QTest::newRow("0") << quint64(0);
+    QTest::newRow("7") << quint64(7);
+    QTest::newRow("4194304") << quint64(4194304);
+    QTest::newRow("max") << quint64(~0ULL);
+}
+
+void TestCrashFormat::decimal()
+{
+    QFETCH(quint64, value);
+    char buf[32];
+    appendDecimal(buf, sizeof buf, 0, value);
+    QCOMPARE(QByteArray(buf), QByteArray::number(value));
+}
+
+void TestCrashFormat::truncation()
+{
+    // A short buffer is filled and terminated, never overrun.
+    char buf[8];
+    std::memset(buf, 'z', sizeof buf);
+    std::size_t len = appendText(buf, 6, 0, "abcdefghij");
+    QCOMPARE(len, std::size_t(5));
+    QCOMPARE(QByteArray(buf), QByteArray("abcde"));
+    QCOMPARE(buf[6], 'z');
+    len = appendHex(buf, 6, len, 0xfff);
+    QCOMPARE(len, std::size_t(5));
+    len = appendText(buf, 6, 99, "q"); // a length past the end is clamped
+    QCOMPARE(len, std::size_t(5));
+    QCOMPARE(appendText(buf, 0, 0, "q"), std::size_t(0));
+    QCOMPARE(appendText(buf, 6, 0, nullptr), std::size_t(0));
+    QCOMPARE(buf[0], '\0');
+
+    char line[40];
+    const std::size_t n =
+        formatCrashLine(line, sizeof line, "2026-01-02 03:04:05.006", 0xC0000005, 0x2a0, 26);
+    QCOMPARE(n, sizeof line - 1);
+    QCOMPARE(QByteArray(line), QByteArray("2026-01-02 03:04:05.006 FATAL === CRASH"));
+}
+
+void TestCrashFormat::exceptionNames_data()
+{
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("access violation") << quint32(0xC0000005) << QByteArray("ACCESS_VIOLATION");
+    QTest::newRow("in page") << quint32(0xC0000006) << QByteArray("IN_PAGE_ERROR");
+    QTest::newRow("illegal") << quint32(0xC000001D) << QByteArray("ILLEGAL_INSTRUCTION");
+    QTest::newRow("int div") << quint32(0xC0000094) << QByteArray("INT_DIVIDE_BY_ZERO");
+    QTest::newRow("priv") << quint32(0xC0000096) << QByteArray("PRIV_INSTRUCTION");
+    QTest::newRow("stack") << quint32(0xC00000FD) << QByteArray("STACK_OVERFLOW");
+    QTest::newRow("heap") << quint32(0xC0000374) << QByteArray("HEAP_CORRUPTION");
+    QTest::newRow("c++") << quint32(0xE06D7363) << QByteArray("C++ exception");
+    QTest::newRow("breakpoint") << quint32(0x80000003) << QByteArray("unknown");
+    QTest::newRow("zero") << quint32(0) << QByteArray("unknown");
+    QTest::newRow("neighbour") << quint32(0xC0000007) << QByteArray("unknown");
+}
+
+void TestCrashFormat::exceptionNames()
+{
+    QFETCH(quint32, code);
+    QFETCH(QByteArray, name);
+    QCOMPARE(QByteArray(exceptionName(code)), name);
+}
+
+void TestCrashFormat::civilTime_data()
+{
+    QTest::addColumn<qint64>("epochMs");
+    QTest::addColumn<int>("offset");
+    QTest::newRow("epoch") << qint64(0) << 0;
+    QTest::newRow("before epoch") << qint64(-1) << 0;
+    QTest::newRow("leap day 2024") << qint64(1709164800123) << 0;
+    QTest::newRow("2000-02-29") << qint64(951782400000) << 0;
+    QTest::newRow("year end with offset") << qint64(1767225599999) << 3600;
+    QTest::newRow("negative offset across a day") << qint64(1767225600500) << -5 * 3600;
+    QTest::newRow("half-hour zone") << qint64(1800000000000) << 5 * 3600 + 1800;
+    QTest::newRow("2100 not leap") << qint64(4107542400000) << 0;
+    QTest::newRow("now") << QDateTime::currentMSecsSinceEpoch() << 7200;
+}
+
+void TestCrashFormat::civilTime()
+{
+    QFETCH(qint64, epochMs);
+    QFETCH(int, offset);
+    const QDateTime reference = QDateTime::fromMSecsSinceEpoch(epochMs, Qt::OffsetFromUTC, offset);
+    const CivilTime t = civilTimeFromEpoch(epochMs, offset);
+    char stamp[24];
+    formatLogTimestamp(t, stamp);
+    QCOMPARE(QString::fromLatin1(stamp),
+             reference.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+    char file[16];
+    formatFileStamp(t, file);
+    QCOMPARE(QString::fromLatin1(file), reference.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+void TestCrashFormat::crashLines_data()
+{
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<quint64>("address");
+    QTest::addColumn<quint64>("thread");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("example") << quint32(0xC0000005) << quint64(0x2a0) << quint64(26)
+                             << QByteArray("T FATAL === CRASH === code=0xc0000005 "
+                                           "(ACCESS_VIOLATION) address=0x2a0 thread=0x1a");
+    QTest::newRow("null pointers") << quint32(0) << quint64(0) << quint64(0)
+                                   << QByteArray("T FATAL === CRASH === code=0x00000000 "
+                                                 "(unknown) address=0x0 thread=0x0");
+    QTest::newRow("stack overflow")
+        << quint32(0xC00000FD) << quint64(0x7ffc0000fff8ULL) << quint64(0x3039)
+        << QByteArray("T FATAL === CRASH === code=0xc00000fd (STACK_OVERFLOW) "
+                      "address=0x7ffc0000fff8 thread=0x3039");
+    QTest::newRow("breakpoint") << quint32(0x80000003) << quint64(1) << quint64(2)
+                                << QByteArray("T FATAL === CRASH === code=0x80000003 "
+                                              "(unknown) address=0x1 thread=0x2");
+}
+
+void TestCrashFormat::crashLines()
+{
+    QFETCH(quint32, code);
+    QFETCH(quint64, address);
+    QFETCH(quint64, thread);
+    QFETCH(QByteArray, expected);
+    char line[256];
+    const std::size_t len = formatCrashLine(line, sizeof line, "T", code, address, thread);
+    QCOMPARE(QByteArray(line), expected);
+    QCOMPARE(len, std::size_t(expected.size()));
+}
+
+void TestCrashFormat::otherLines()
+{
+    char line[256];
+    formatDumpWrittenLine(line, sizeof line, "T", "/l/crash-20260101-010203-77.dmp");
+    QCOMPARE(QByteArray(line), QByteArray("T FATAL minidump written to "
+                                          "/l/crash-20260101-010203-77.dmp"));
+    formatDumpFailedLine(line, sizeof line, "T");
+    QCOMPARE(QByteArray(line), QByteArray("T FATAL minidump could NOT be written"));
+    formatTerminateLine(line, sizeof line, "T", "no active exception");
+    QCOMPARE(QByteArray(line), QByteArray("T FATAL === std::terminate === no active exception"));
+    formatDumpPath(line, sizeof line, "/a b/logs", "20260101-010203", 4242);
+    QCOMPARE(QByteArray(line), QByteArray("/a b/logs/crash-20260101-010203-4242.dmp"));
+}
+
+void TestCrashFormat::currentException()
+{
+    char reason[64];
+    describeCurrentException(reason, sizeof reason);
+    QCOMPARE(QByteArray(reason), QByteArray("no active exception"));
+    try {
+        throw std::runtime_error("boom");
+    } catch (...) {
+        describeCurrentException(reason, sizeof reason);
+    }
+    QCOMPARE(QByteArray(reason), QByteArray("std::exception: boom"));
+    try {
+        throw 42;
+    } catch (...) {
+        describeCurrentException(reason, sizeof reason);
+    }
+    QCOMPARE(QByteArray(reason), QByteArray("non-std exception"));
+    try {
+        throw std::logic_error(std::string(200, 'w'));
+    } catch (...) {
+        QCOMPARE(describeCurrentException(reason, sizeof reason), sizeof reason - 1);
+    }
+    QVERIFY(QByteArray(reason).startsWith("std::exception: www"));
+}
+
+void TestCrashFormat::signalCodes_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("intDiv");
+    QTest::addColumn<quint64>("fault");
+    QTest::addColumn<quint64>("sp");
+    QTest::addColumn<quint32>("code");
+    const quint64 sp = 0x7ffc12340000ULL;
+    QTest::newRow("null write") << SIGSEGV << false << quint64(0x2a0) << sp << quint32(0xC0000005);
+    QTest::newRow("just below sp") << SIGSEGV << false << sp - 8 << sp << quint32(0xC00000FD);
+    QTest::newRow("guard page, big frame")
+        << SIGSEGV << false << sp - stackOverflowReach << sp << quint32(0xC00000FD);
+    QTest::newRow("far below sp") << SIGSEGV << false << sp - stackOverflowReach - 1 << sp
+                                  << quint32(0xC0000005);
+    QTest::newRow("unknown sp") << SIGSEGV << false << quint64(8) << quint64(0)
+                                << quint32(0xC0000005);
+    QTest::newRow("bus") << SIGBUS << false << quint64(0x1000) << sp << quint32(0xC0000006);
+    QTest::newRow("illegal") << SIGILL << false << quint64(0x401000) << sp << quint32(0xC000001D);
+    QTest::newRow("int div") << SIGFPE << true << quint64(0x401000) << sp << quint32(0xC0000094);
+    QTest::newRow("float fpe") << SIGFPE << false << quint64(0x401000) << sp << quint32(0);
+    QTest::newRow("other signal") << SIGTERM << false << quint64(0) << sp << quint32(0);
+}
+
+void TestCrashFormat::signalCodes()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, intDiv);
+    QFETCH(quint64, fault);
+    QFETCH(quint64, sp);
+    QFETCH(quint32, code);
+    QCOMPARE(crashCodeForSignal(signalNumber, intDiv, fault, sp), code);
+}
+
+QTEST_GUILESS_MAIN(TestCrashFormat)
+#include "tst_crashformat.moc"
