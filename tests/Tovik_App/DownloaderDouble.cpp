@@ -1,0 +1,6 @@
+#include "DownloaderDouble.h"
+
+void DownloaderDouble::downloadFile()
+{
+    record(QStringLiteral("downloadFile"));
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "RecordingDouble.h"
+
+#include <QString>
+
+// Stands in for FileManagerBridge: records which folder or eject request the window made.
+class FileManagerBridgeDouble : public RecordingDouble
+{
+    Q_OBJECT
+public:
+    using RecordingDouble::RecordingDouble;
+
+    Q_INVOKABLE void openProjects();
+    Q_INVOKABLE void openInstrumentDefinitions();
+    Q_INVOKABLE void openMidiFiles();
+    Q_INVOKABLE void openGrooves();
+    Q_INVOKABLE void completeTransfer();
+
+signals:
+    void requestOpenFolder(QString deviceName, QString relativePath);
+    void requestEjectDevice(QString deviceName);
+};

@@ -1,0 +1,6 @@
+#include "MidiHandlerDouble.h"
+
+void MidiHandlerDouble::sendTransferSysEx()
+{
+    record(QStringLiteral("sendTransferSysEx"));
+}
