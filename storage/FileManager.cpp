@@ -118,6 +118,9 @@ bool FileManager::copyFileToVolume(const QString &displayName, const QString &so
     if (root.isEmpty())
         return false;
 
+    // Nothing downloaded yet: fail plainly rather than have Qt complain about an empty name.
+    if (sourcePath.isEmpty())
+        return false;
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly))
         return false;
