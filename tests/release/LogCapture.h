@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QMutex>
+#include <QStringList>
+#include <QtGlobal>
+
+// Collects the messages of Qt's message functions while it exists, as "INFO <text>" or
+// "WARN <text>", so tests can assert the exact log texts.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList lines() const;
+    // The lines that begin with the given prefix.
+    QStringList linesStartingWith(const QString &prefix) const;
+    void clear();
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text);
+    QtMessageHandler previous = nullptr;
+};

@@ -1,0 +1,54 @@
+#include "ReleaseTestSupport.h"
+
+#include "release/Downloader.h"
+
+#include <QSignalSpy>
+
+QByteArray firmwareBytes(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 x = seed * 2654435761u + 1;
+    for (qsizetype i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        bytes[i] = char(x & 0xff);
+    }
+    return bytes;
+}
+
+bool fetchCatalogue(Downloader &downloader, int timeoutMs)
+{
+    QSignalSpy done(&downloader.networkManager, &QNetworkAccessManager::finished);
+    downloader.fetchReleasesJson();
+    return done.wait(timeoutMs);
+}
+
+OutcomeRecorder::OutcomeRecorder(Downloader *downloader)
+{
+    connect(downloader, &Downloader::downloadStatus, this,
+            [this](bool success, const QString &message) {
+                events.append(QStringLiteral("status %1 %2").arg(success).arg(message));
+            });
+    connect(downloader, &Downloader::downloadFinished, this,
+            [this](bool success, const QString &path, const QString &name) {
+                events.append(QStringLiteral("finished %1 %2 %3").arg(success).arg(path, name));
+            });
+    connect(downloader, &Downloader::setDeviceToTransferMode, this, [this](bool success) {
+        events.append(QStringLiteral("transfer %1").arg(success));
+        ++transferSignals;
+        emit transferSignalled();
+    });
+    connect(downloader, &Downloader::downloadingProgressBar, this,
+            [this](qint64 value) { progress.append(value); });
+}
+
+bool OutcomeRecorder::waitForTransferSignals(int count, int timeoutMs)
+{
+    QSignalSpy spy(this, &OutcomeRecorder::transferSignalled);
+    while (transferSignals < count) {
+        if (!spy.wait(timeoutMs))
+            return false;
+    }
+    return true;
+}
