@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 
+#include <atomic>
 #include <cstdlib>
 
 void initLogging(const QString &version)
@@ -64,8 +65,14 @@ void writeLogLine(const QString &line)
 QString logTimestamp()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    // The crash handlers cannot ask for the time zone, so keep their offset current here.
-    noteUtcOffset(now.offsetFromUtc());
+    // The crash handlers cannot ask for the time zone, so keep their offset current here. Zones
+    // change their offset on a minute boundary at the finest, and asking costs as much as the
+    // rest of the line, so ask once a minute.
+    static std::atomic<qint64> notedMinute{-1};
+    const qint64 minute =
+        now.date().toJulianDay() * 1440 + now.time().msecsSinceStartOfDay() / 60000;
+    if (notedMinute.exchange(minute, std::memory_order_relaxed) != minute)
+        noteUtcOffset(now.offsetFromUtc());
     return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
