@@ -90,12 +90,15 @@ QString findFilesystemObject(const QDBusArgument &objects, const QString &rootPa
     return found;
 }
 
-bool unmountAsRoot(const QString &rootPath)
+// Without a disk service the kernel is asked directly, which only root may do. Why the service
+// could not help is logged as a warning when that ends the attempt, as a note otherwise.
+bool unmountAsRoot(const QString &rootPath, const QString &why)
 {
     if (::geteuid() != 0) {
-        qWarning() << "FM: Not allowed to unmount" << rootPath << "without UDisks2";
+        qWarning().noquote() << "FM: Cannot unmount" << rootPath << "without UDisks2:" << why;
         return false;
     }
+    qInfo().noquote() << "FM: Unmounting" << rootPath << "directly:" << why;
     // No MNT_DETACH: a lazy unmount would report success while files are still open.
     if (::umount2(QFile::encodeName(rootPath).constData(), 0) != 0) {
         const int error = errno;
@@ -103,6 +106,11 @@ bool unmountAsRoot(const QString &rootPath)
         return false;
     }
     return verifyGone(rootPath);
+}
+
+QString describe(const QString &name, const QString &message)
+{
+    return name + QLatin1Char(' ') + message;
 }
 
 QDBusConnection connectBus(const QString &busAddress)
@@ -118,8 +126,8 @@ bool unmountLinuxVolume(const QString &rootPath, const QString &busAddress)
     const QDBusConnection bus = connectBus(busAddress);
     if (!bus.isConnected()) {
         const QDBusError error = bus.lastError();
-        qWarning() << "FM: No D-Bus for UDisks2:" << error.name() << error.message();
-        return unmountAsRoot(rootPath);
+        return unmountAsRoot(rootPath, QStringLiteral("no D-Bus: ") +
+                                           describe(error.name(), error.message()));
     }
 
     QDBusMessage list = QDBusMessage::createMethodCall(
@@ -127,10 +135,10 @@ bool unmountLinuxVolume(const QString &rootPath, const QString &busAddress)
         QStringLiteral("GetManagedObjects"));
     const QDBusMessage objects = bus.call(list, QDBus::Block, listTimeoutMs);
     if (objects.type() != QDBusMessage::ReplyMessage) {
-        qWarning() << "FM: UDisks2 cannot list file systems:" << objects.errorName()
-                   << objects.errorMessage();
+        const QString error = describe(objects.errorName(), objects.errorMessage());
         if (isNoServiceError(objects.errorName()))
-            return unmountAsRoot(rootPath);
+            return unmountAsRoot(rootPath, QStringLiteral("no UDisks2 service: ") + error);
+        qWarning().noquote() << "FM: UDisks2 cannot list file systems:" << error;
         return false;
     }
     if (objects.arguments().isEmpty() ||
@@ -144,8 +152,8 @@ bool unmountLinuxVolume(const QString &rootPath, const QString &busAddress)
         findFilesystemObject(objects.arguments().constFirst().value<QDBusArgument>(), rootPath);
     if (objectPath.isEmpty()) {
         // Mounted by someone UDisks2 does not follow (or in another namespace).
-        qWarning() << "FM: UDisks2 knows no file system mounted at" << rootPath;
-        return unmountAsRoot(rootPath);
+        return unmountAsRoot(rootPath,
+                             QStringLiteral("UDisks2 knows no file system mounted there"));
     }
 
     QDBusMessage unmount = QDBusMessage::createMethodCall(

@@ -26,9 +26,11 @@ void MessageRecorder::handler(QtMsgType type, const QMessageLogContext &context,
     MessageRecorder *self = active.load();
     if (!self)
         return;
-    if (type == QtWarningMsg) {
+    if (type == QtWarningMsg || type == QtInfoMsg) {
         QMutexLocker lock(&self->mutex);
-        self->recorded.append(text);
+        if (type == QtWarningMsg)
+            self->recorded.append(text);
+        self->all.append(text);
     }
     if (self->previous)
         self->previous(type, context, text);
@@ -40,8 +42,15 @@ QStringList MessageRecorder::warnings() const
     return recorded;
 }
 
+QStringList MessageRecorder::notesAndWarnings() const
+{
+    QMutexLocker lock(&mutex);
+    return all;
+}
+
 void MessageRecorder::clear()
 {
     QMutexLocker lock(&mutex);
     recorded.clear();
+    all.clear();
 }

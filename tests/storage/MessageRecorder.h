@@ -15,6 +15,8 @@ public:
     MessageRecorder &operator=(const MessageRecorder &) = delete;
 
     QStringList warnings() const;
+    // Warnings and notes (info) together, in order.
+    QStringList notesAndWarnings() const;
     void clear();
 
 private:
@@ -22,5 +24,6 @@ private:
 
     mutable QMutex mutex;
     QStringList recorded;
+    QStringList all;
     QtMessageHandler previous = nullptr;
 };

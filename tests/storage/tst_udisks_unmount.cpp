@@ -134,7 +134,7 @@ void TestUDisksUnmount::unmount_data()
     // Without UDisks2 only root may unmount; the folder here is no mount point, so the kernel
     // refuses too. Either way the attempt ends in a clear false.
     const QString fallback =
-        root ? QStringLiteral("FM: umount2 of") : QStringLiteral("FM: Not allowed");
+        root ? QStringLiteral("FM: umount2 of") : QStringLiteral("FM: Cannot unmount");
 
     QTest::newRow("unmounted") << QStringLiteral("ok") << true << true << QStringList();
     QTest::newRow("device busy")
@@ -150,10 +150,12 @@ void TestUDisksUnmount::unmount_data()
         << QStringList{QStringLiteral("FM: Volume still mounted after unmount: \"/\"")};
     QTest::newRow("not known to UDisks2")
         << QStringLiteral("unknown") << false << false
-        << QStringList{QStringLiteral("FM: UDisks2 knows no file system mounted at"), fallback};
+        << QStringList{QStringLiteral("UDisks2 knows no file system mounted there"), fallback};
     QTest::newRow("no service")
         << QStringLiteral("none") << false << false
-        << QStringList{QStringLiteral("\"org.freedesktop.DBus.Error.ServiceUnknown\""), fallback};
+        << QStringList{
+               QStringLiteral("no UDisks2 service: org.freedesktop.DBus.Error.ServiceUnknown"),
+               fallback};
 }
 
 void TestUDisksUnmount::unmount()
@@ -193,7 +195,7 @@ void TestUDisksUnmount::unmount()
     SystemDismounter dismounter(address);
     QCOMPARE(dismountOnWorker(dismounter, target), success);
 
-    const QString warnings = messages.warnings().join(QLatin1Char('\n'));
+    const QString warnings = messages.notesAndWarnings().join(QLatin1Char('\n'));
     qsizetype from = 0;
     for (const QString &part : warningParts) {
         const qsizetype at = warnings.indexOf(part, from);
@@ -201,7 +203,7 @@ void TestUDisksUnmount::unmount()
         from = at + part.size();
     }
     if (warningParts.isEmpty())
-        QVERIFY2(warnings.isEmpty(), qPrintable(warnings));
+        QVERIFY2(messages.notesAndWarnings().isEmpty(), qPrintable(warnings));
 
     QFile calls(dir.filePath(QStringLiteral("calls.log")));
     const QString log =
@@ -218,8 +220,9 @@ void TestUDisksUnmount::noBusAtAll()
     SystemDismounter dismounter(QStringLiteral("unix:path=") +
                                 dir.filePath(QStringLiteral("no-bus")));
     QVERIFY(!dismountOnWorker(dismounter, dir.path()));
-    QVERIFY2(messages.warnings().value(0).startsWith(QStringLiteral("FM: No D-Bus for UDisks2:")),
-             qPrintable(messages.warnings().join(QLatin1Char('\n'))));
+    const QString log = messages.notesAndWarnings().join(QLatin1Char('\n'));
+    QVERIFY2(log.contains(QStringLiteral("no D-Bus: org.freedesktop.DBus.Error.FileNotFound")),
+             qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(TestUDisksUnmount)
