@@ -1,29 +1,113 @@
 #pragma once
 
+#include "midi/MidiBackend.h"
+#include "midi/SysExMessage.h"
+#include "midi/UsbIds.h"
+
 #include <QObject>
 #include <QString>
 
-// Placeholder until the MIDI link lands: the declarations the window and main need.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QTimer;
+
+// The fixed intervals and limits of the MIDI link.
+namespace MidiLink {
+constexpr int pollIntervalMs = 1000;
+constexpr int versionRequestDelayMs = 800;
+constexpr int updateFinishDelayMs = 750;
+constexpr int detectionStartDelayMs = 2000;
+constexpr int detectIntervalMs = 50;
+constexpr int detectTickLimit = 100;
+constexpr int firstSendDelayMs = 400;
+constexpr int resendIntervalMs = 500;
+constexpr int sendsPerConnection = 3;
+constexpr int finalWaitMs = 3000;
+constexpr int ackTimeoutMs = 15000;
+constexpr int recreateLimit = 4;
+constexpr int redetectDelayMs = 1500;
+constexpr unsigned int inputQueueSizeLimit = 100;
+} // namespace MidiLink
+
+// The link to the instrument: finds it among the MIDI ports by its USB ids once a second, opens
+// its ports, turns its SysEx replies into signals and follows it through its mode switches.
 class MidiHandler : public QObject
 {
     Q_OBJECT
 public:
+    // The platform's MIDI service and USB lookup.
     explicit MidiHandler(QObject *parent = nullptr);
+    // Any MIDI backend and lookup, e.g. the simulated instrument.
+    MidiHandler(std::shared_ptr<MidiBackend> midiBackend, UsbIdLookup usbIdLookup, QObject *parent);
     ~MidiHandler() override;
 
-    Q_INVOKABLE void sendTransferSysEx();
-
 signals:
-    void deviceFound(bool isConnected);
-    void tovikReceivedVersion(QString version);
+    void deviceReenumerationFinished(bool success);
+    void deviceFound(bool deviceFound);
     void deviceSetToTransferMode();
+    void updateTransferDone();
     void transferSysExReceived();
     void transferSysExEndReceived();
-    void deviceReenumerationFinished(bool success);
-    void updateTransferDone();
+    void tovikReceivedVersion(QString version);
+
+private slots:
+    bool checkForTovikHost();
 
 public slots:
-    void fileDownloaded(bool success);
     void transferComplete(bool success);
+    void fileDownloaded(bool success);
     void onEjectCompleted(bool success);
+
+public:
+    Q_INVOKABLE void sendTransferSysEx();
+
+private:
+    static void onMidiMessage(double timeStamp, std::vector<unsigned char> *message,
+                              void *userData);
+    static void onRtMidiError(RtMidiError::Type type, const std::string &errorText, void *userData);
+
+    bool ensureMidiObjects();
+    void registerErrorCallbacks();
+    int findInstrumentInput();
+    int findInstrumentOutput();
+    QString portListSignature();
+    void openInstrumentPorts(int inputIndex, int outputIndex);
+    void closeInstrumentPorts();
+    void requestFirmwareVersion();
+    void sendSysEx(const SysExMessage &message);
+    void reconnectMidiPorts();
+
+    void recreateMidiObjects();
+    void startWindowsReenumerationSequence(const SysExMessage &message);
+    void onReenumerationTick();
+    void startAckWait();
+    void sendPendingSysEx();
+    void retryAfterMidiError();
+    void finishAfterRetries();
+    void onAckTimeout();
+    void releaseWithAck();
+    void resumePolling();
+
+    SysExMessage pendingSysEx;
+    bool pendingSend = false;
+    QTimer *detectTimer = nullptr;
+    int detectTicks = 0;
+    QTimer *resendTimer = nullptr;
+    int sendCount = 0;
+    QTimer *ackTimeoutTimer = nullptr;
+    int recreateCount = 0;
+    std::atomic<bool> ackReceived{false};
+    bool reenumerating = false;
+    bool connected = false;
+    QString lastPortList;
+    std::atomic<bool> midiErrorRaised{false};
+    std::unique_ptr<MidiInPort> midiIn;
+    std::unique_ptr<MidiOutPort> midiOut;
+    QTimer *pollTimer = nullptr;
+
+    std::shared_ptr<MidiBackend> backend;
+    UsbIdLookup usbIds;
 };

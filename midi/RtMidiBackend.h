@@ -1,0 +1,15 @@
+#pragma once
+
+#include "midi/MidiBackend.h"
+
+// The real MIDI service through RtMidi.
+class RtMidiBackend : public MidiBackend
+{
+public:
+    std::unique_ptr<MidiInPort> createInput(const std::string &clientName,
+                                            unsigned int queueSizeLimit) override;
+    std::unique_ptr<MidiOutPort> createOutput(const std::string &clientName) override;
+
+    // The API asked for on this platform.
+    static RtMidi::Api platformApi();
+};

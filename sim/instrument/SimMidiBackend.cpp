@@ -1,0 +1,296 @@
+#include "sim/instrument/SimMidiBackend.h"
+
+#include "sim/instrument/SimMidiBus.h"
+
+#include <condition_variable>
+#include <deque>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// RtMidi's rule: with a callback the error is reported there, without one it is thrown unless
+// it is only a warning.
+struct ErrorReporter
+{
+    RtMidiErrorCallback callback = nullptr;
+    void *userData = nullptr;
+
+    void raise(RtMidiError::Type type, const std::string &text) const
+    {
+        if (callback != nullptr) {
+            callback(type, text, userData);
+            return;
+        }
+        if (type > RtMidiError::DEBUG_WARNING)
+            throw RtMidiError(text, type);
+        std::cerr << '\n' << text << "\n\n";
+    }
+};
+
+bool isIgnored(const std::vector<unsigned char> &message, bool sysex, bool time, bool sense)
+{
+    if (message.empty())
+        return true;
+    const unsigned char status = message.front();
+    if (sysex && status == 0xF0)
+        return true;
+    if (time && (status == 0xF1 || status == 0xF8))
+        return true;
+    return sense && status == 0xFE;
+}
+
+class SimMidiInPort : public MidiInPort, public SimMidiBus::Listener
+{
+public:
+    SimMidiInPort(std::shared_ptr<SimMidiBus> simBus, unsigned int queueSizeLimit)
+        : bus(std::move(simBus))
+        , queueLimit(queueSizeLimit)
+    {
+    }
+    ~SimMidiInPort() override { closePort(); }
+
+    unsigned int getPortCount() override { return bus->inputCount(); }
+
+    std::string getPortName(unsigned int portNumber) override
+    {
+        SimMidiBus::Port port;
+        if (!bus->inputPort(portNumber, port)) {
+            errors.raise(RtMidiError::WARNING,
+                         "SimMidiIn::getPortName: the 'portNumber' argument (" +
+                             std::to_string(portNumber) + ") is invalid.");
+            return std::string();
+        }
+        return port.name;
+    }
+
+    void openPort(unsigned int portNumber, const std::string &) override
+    {
+        if (open) {
+            errors.raise(RtMidiError::WARNING,
+                         "SimMidiIn::openPort: a valid connection already exists!");
+            return;
+        }
+        SimMidiBus::Port port;
+        if (!bus->inputPort(portNumber, port)) {
+            errors.raise(RtMidiError::INVALID_PARAMETER,
+                         "SimMidiIn::openPort: the 'portNumber' argument (" +
+                             std::to_string(portNumber) + ") is invalid.");
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            stopping = false;
+            queue.clear();
+        }
+        thread = std::thread([this] { deliverLoop(); });
+        bus->openInput(port.id, this);
+        open = true;
+    }
+
+    void closePort() override
+    {
+        if (!open)
+            return;
+        bus->closeInput(this);
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        thread.join();
+        open = false;
+    }
+
+    void setCallback(RtMidiIn::RtMidiCallback newCallback, void *newUserData) override
+    {
+        std::lock_guard<std::mutex> lock(callbackMutex);
+        if (callback != nullptr) {
+            errors.raise(RtMidiError::WARNING,
+                         "MidiInApi::setCallback: a callback function is already set!");
+            return;
+        }
+        if (newCallback == nullptr) {
+            errors.raise(RtMidiError::WARNING,
+                         "RtMidiIn::setCallback: callback function value is invalid!");
+            return;
+        }
+        callback = newCallback;
+        userData = newUserData;
+    }
+
+    void cancelCallback() override
+    {
+        std::unique_lock<std::mutex> lock(callbackMutex);
+        if (callback == nullptr) {
+            lock.unlock();
+            errors.raise(RtMidiError::WARNING,
+                         "RtMidiIn::cancelCallback: no callback function was set!");
+            return;
+        }
+        callback = nullptr;
+        userData = nullptr;
+    }
+
+    void ignoreTypes(bool midiSysex, bool midiTime, bool midiSense) override
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        ignoreSysex = midiSysex;
+        ignoreTime = midiTime;
+        ignoreSense = midiSense;
+    }
+
+    void setErrorCallback(RtMidiErrorCallback errorCallback, void *errorUserData) override
+    {
+        errors.callback = errorCallback;
+        errors.userData = errorUserData;
+    }
+
+    void enqueue(const std::vector<unsigned char> &message) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            if (stopping || isIgnored(message, ignoreSysex, ignoreTime, ignoreSense))
+                return;
+            if (queue.size() >= queueLimit)
+                return; // like RtMidi's full queue: the message is lost
+            queue.push_back(message);
+        }
+        wake.notify_all();
+    }
+
+private:
+    void deliverLoop()
+    {
+        for (;;) {
+            std::vector<unsigned char> message;
+            {
+                std::unique_lock<std::mutex> lock(queueMutex);
+                wake.wait(lock, [this] { return stopping || !queue.empty(); });
+                if (stopping)
+                    return;
+                message = std::move(queue.front());
+                queue.pop_front();
+            }
+            // Held while calling, so no callback runs once cancelCallback has returned.
+            std::lock_guard<std::mutex> lock(callbackMutex);
+            if (callback != nullptr)
+                callback(0.0, &message, userData);
+        }
+    }
+
+    std::shared_ptr<SimMidiBus> bus;
+    unsigned int queueLimit;
+    ErrorReporter errors;
+    bool open = false;
+    std::thread thread;
+
+    std::mutex queueMutex;
+    std::condition_variable wake;
+    std::deque<std::vector<unsigned char>> queue;
+    bool stopping = false;
+    bool ignoreSysex = true;
+    bool ignoreTime = true;
+    bool ignoreSense = true;
+
+    std::mutex callbackMutex;
+    RtMidiIn::RtMidiCallback callback = nullptr;
+    void *userData = nullptr;
+};
+
+class SimMidiOutPort : public MidiOutPort
+{
+public:
+    explicit SimMidiOutPort(std::shared_ptr<SimMidiBus> simBus)
+        : bus(std::move(simBus))
+    {
+    }
+    ~SimMidiOutPort() override { closePort(); }
+
+    unsigned int getPortCount() override { return bus->outputCount(); }
+
+    std::string getPortName(unsigned int portNumber) override
+    {
+        SimMidiBus::Port port;
+        if (!bus->outputPort(portNumber, port)) {
+            errors.raise(RtMidiError::WARNING,
+                         "SimMidiOut::getPortName: the 'portNumber' argument (" +
+                             std::to_string(portNumber) + ") is invalid.");
+            return std::string();
+        }
+        return port.name;
+    }
+
+    void openPort(unsigned int portNumber, const std::string &) override
+    {
+        if (open) {
+            errors.raise(RtMidiError::WARNING,
+                         "SimMidiOut::openPort: a valid connection already exists!");
+            return;
+        }
+        SimMidiBus::Port port;
+        if (!bus->outputPort(portNumber, port)) {
+            errors.raise(RtMidiError::INVALID_PARAMETER,
+                         "SimMidiOut::openPort: the 'portNumber' argument (" +
+                             std::to_string(portNumber) + ") is invalid.");
+            return;
+        }
+        portId = port.id;
+        bus->openOutput(portId);
+        open = true;
+    }
+
+    void closePort() override
+    {
+        if (!open)
+            return;
+        bus->closeOutput(portId);
+        open = false;
+    }
+
+    void setErrorCallback(RtMidiErrorCallback errorCallback, void *errorUserData) override
+    {
+        errors.callback = errorCallback;
+        errors.userData = errorUserData;
+    }
+
+    void sendMessage(const unsigned char *message, std::size_t size) override
+    {
+        if (!open)
+            return; // dropped, as the library does on a closed port
+        if (bus->hostSend(portId, message, size) == SimMidiBus::SendResult::DriverError)
+            errors.raise(RtMidiError::DRIVER_ERROR,
+                         "SimMidiOut::sendMessage: error sending MIDI message to port.");
+    }
+
+private:
+    std::shared_ptr<SimMidiBus> bus;
+    ErrorReporter errors;
+    bool open = false;
+    int portId = -1;
+};
+
+} // namespace
+
+SimMidiBackend::SimMidiBackend(std::shared_ptr<SimMidiBus> simBus)
+    : bus(std::move(simBus))
+{
+}
+
+std::unique_ptr<MidiInPort> SimMidiBackend::createInput(const std::string &,
+                                                        unsigned int queueSizeLimit)
+{
+    if (bus->takeConstructionFailure())
+        throw RtMidiError("SimMidiIn::initialize: error creating sequencer client object.",
+                          RtMidiError::DRIVER_ERROR);
+    return std::make_unique<SimMidiInPort>(bus, queueSizeLimit);
+}
+
+std::unique_ptr<MidiOutPort> SimMidiBackend::createOutput(const std::string &)
+{
+    if (bus->takeConstructionFailure())
+        throw RtMidiError("SimMidiOut::initialize: error creating sequencer client object.",
+                          RtMidiError::DRIVER_ERROR);
+    return std::make_unique<SimMidiOutPort>(bus);
+}

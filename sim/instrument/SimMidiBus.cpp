@@ -1,0 +1,288 @@
+#include "sim/instrument/SimMidiBus.h"
+
+#include <QElapsedTimer>
+
+namespace {
+
+constexpr int midiThroughId = 1;
+constexpr int firstExtraClient = 28;
+
+qint64 nowMs()
+{
+    QElapsedTimer timer;
+    timer.start();
+    return timer.msecsSinceReference();
+}
+
+} // namespace
+
+SimMidiBus::SimMidiBus()
+{
+    // A stock Linux system always lists the kernel's MIDI Through port.
+    Port through;
+    through.id = midiThroughId;
+    through.name = "Midi Through:Midi Through Port-0 14:0";
+    fixedPorts.push_back(through);
+    rebuildLists();
+}
+
+const char *SimMidiBus::instrumentPortName()
+{
+    return "Tovik:Tovik MIDI 1 20:0";
+}
+
+void SimMidiBus::rebuildLists()
+{
+    inputs.clear();
+    outputs.clear();
+    std::vector<Port> extras;
+    for (int i = 0; i < extraPortCount; ++i) {
+        Port extra;
+        extra.id = 100 + i;
+        const int client = firstExtraClient + i;
+        extra.name = "Sim Synth " + std::to_string(i + 1) + ":Sim Synth " + std::to_string(i + 1) +
+                     " MIDI 1 " + std::to_string(client) + ":0";
+        extra.vendorId = QStringLiteral("1C75");
+        extra.productId = QStringLiteral("%1").arg(0x200 + i, 4, 16, QLatin1Char('0')).toUpper();
+        extras.push_back(extra);
+    }
+    for (const Port &port : fixedPorts) {
+        if (!midiThrough)
+            break;
+        inputs.push_back(port);
+        outputs.push_back(port);
+    }
+    Port tovik;
+    tovik.name = instrumentPortName();
+    tovik.vendorId = QStringLiteral("1D6B");
+    tovik.productId = QStringLiteral("0104");
+    tovik.instrument = true;
+    // The host's input is the instrument's output and the other way round.
+    if (instrumentIn) {
+        tovik.id = instrumentInId;
+        inputs.push_back(tovik);
+    }
+    if (instrumentOut) {
+        tovik.id = instrumentOutId;
+        outputs.push_back(tovik);
+    }
+    for (const Port &port : extras) {
+        inputs.push_back(port);
+        outputs.push_back(port);
+    }
+}
+
+unsigned int SimMidiBus::inputCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<unsigned int>(inputs.size());
+}
+
+unsigned int SimMidiBus::outputCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<unsigned int>(outputs.size());
+}
+
+bool SimMidiBus::inputPort(unsigned int index, Port &port) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (index >= inputs.size())
+        return false;
+    if (!failingPortName.empty() && inputs[index].name == failingPortName)
+        throw RtMidiError("SimMidiIn::getPortName: error looking for port name!",
+                          RtMidiError::DRIVER_ERROR);
+    port = inputs[index];
+    return true;
+}
+
+bool SimMidiBus::outputPort(unsigned int index, Port &port) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (index >= outputs.size())
+        return false;
+    if (!failingPortName.empty() && outputs[index].name == failingPortName)
+        throw RtMidiError("SimMidiOut::getPortName: error looking for port name!",
+                          RtMidiError::DRIVER_ERROR);
+    port = outputs[index];
+    return true;
+}
+
+bool SimMidiBus::usbIdsForPort(const QString &portName, QString &vendorId, QString &productId) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string name = portName.toStdString();
+    for (const std::vector<Port> *list : {&inputs, &outputs}) {
+        for (const Port &port : *list) {
+            if (port.name == name && !port.vendorId.isEmpty()) {
+                vendorId = port.vendorId;
+                productId = port.productId;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void SimMidiBus::setInstrumentPorts(bool input, bool output)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    // A port that comes back is a new port: handles to the old one are dead.
+    if (input && !instrumentIn)
+        instrumentInId = nextId++;
+    if (output && !instrumentOut)
+        instrumentOutId = nextId++;
+    instrumentIn = input;
+    instrumentOut = output;
+    rebuildLists();
+}
+
+bool SimMidiBus::instrumentPresent() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return instrumentIn || instrumentOut;
+}
+
+void SimMidiBus::setInstrumentSink(std::function<void(std::vector<unsigned char>)> newSink)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    sink = std::move(newSink);
+}
+
+void SimMidiBus::instrumentSend(const std::vector<unsigned char> &message)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!instrumentIn)
+        return;
+    for (const auto &open : openInputs) {
+        if (open.first == instrumentInId)
+            open.second->enqueue(message);
+    }
+}
+
+SimMidiBus::SendResult SimMidiBus::hostSend(int outputPortId, const unsigned char *message,
+                                            std::size_t size)
+{
+    std::function<void(std::vector<unsigned char>)> deliver;
+    std::vector<unsigned char> bytes(message, message + size);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (sendFailures > 0) {
+            --sendFailures;
+            return SendResult::DriverError;
+        }
+        if (loopback) {
+            for (const auto &open : openInputs)
+                open.second->enqueue(bytes);
+        }
+        if (!instrumentOut || outputPortId != instrumentOutId)
+            return SendResult::Dropped;
+        record(EventKind::Received, message, size);
+        deliver = sink;
+    }
+    if (deliver)
+        deliver(bytes);
+    return SendResult::Delivered;
+}
+
+void SimMidiBus::openInput(int portId, Listener *listener)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    openInputs.emplace_back(portId, listener);
+    if (instrumentIn && portId == instrumentInId)
+        record(EventKind::OpenedInput, nullptr, 0);
+}
+
+void SimMidiBus::closeInput(Listener *listener)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto it = openInputs.begin(); it != openInputs.end(); ++it) {
+        if (it->second == listener) {
+            if (it->first == instrumentInId)
+                record(EventKind::ClosedInput, nullptr, 0);
+            openInputs.erase(it);
+            return;
+        }
+    }
+}
+
+void SimMidiBus::openOutput(int portId)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (instrumentOut && portId == instrumentOutId)
+        record(EventKind::OpenedOutput, nullptr, 0);
+}
+
+void SimMidiBus::closeOutput(int portId)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (portId == instrumentOutId)
+        record(EventKind::ClosedOutput, nullptr, 0);
+}
+
+void SimMidiBus::setExtraPortCount(int count)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    extraPortCount = count;
+    rebuildLists();
+}
+
+void SimMidiBus::setMidiThrough(bool present)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    midiThrough = present;
+    rebuildLists();
+}
+
+void SimMidiBus::failNextSends(int count)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    sendFailures = count;
+}
+
+void SimMidiBus::failNextConstructions(int count)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    constructionFailures = count;
+}
+
+bool SimMidiBus::takeConstructionFailure()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (constructionFailures <= 0)
+        return false;
+    --constructionFailures;
+    return true;
+}
+
+void SimMidiBus::setPortNameError(const std::string &portName)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    failingPortName = portName;
+}
+
+void SimMidiBus::setLoopback(bool on)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    loopback = on;
+}
+
+std::vector<SimMidiBus::Event> SimMidiBus::events() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return log;
+}
+
+void SimMidiBus::clearEvents()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    log.clear();
+}
+
+void SimMidiBus::record(EventKind kind, const unsigned char *bytes, std::size_t size)
+{
+    Event event{kind, {}, nowMs()};
+    if (bytes != nullptr)
+        event.bytes.assign(bytes, bytes + size);
+    log.push_back(std::move(event));
+}

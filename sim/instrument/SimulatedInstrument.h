@@ -1,0 +1,110 @@
+#pragma once
+
+#include "midi/MidiBackend.h"
+#include "midi/UsbIds.h"
+#include "sim/instrument/SimMidiBus.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+// The instrument as the host meets it: in MIDI mode one input and one output port (USB ids
+// 1D6B/0104, next to unrelated ports); it answers the version request; on the transfer-start
+// message it drops off the bus and returns in transfer mode with its volume "TOVIK", confirming
+// each transfer-start it then receives; after that volume is dismounted it returns to MIDI mode
+// and confirms the transfer end; on the update-mode message it leaves MIDI and presents
+// "tovikupd"; once that is dismounted it reboots, takes the update-finish message, reboots again
+// to apply it and then reports the new version. Lives on the GUI thread; its input reaches the
+// host on a thread of each input port, as RtMidi's does.
+class SimulatedInstrument : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Mode { Absent, Midi, Transfer, Update };
+    Q_ENUM(Mode)
+
+    struct Received
+    {
+        QByteArray bytes;
+        qint64 atMs; // QElapsedTimer::msecsSinceReference()
+    };
+
+    explicit SimulatedInstrument(QObject *parent = nullptr);
+    ~SimulatedInstrument() override;
+
+    // For MidiHandler(backend, lookup, parent).
+    std::shared_ptr<MidiBackend> backend() const;
+    UsbIdLookup usbIdLookup() const;
+    std::shared_ptr<SimMidiBus> bus() const { return midiBus; }
+
+    // Present in MIDI mode / pulled out.
+    void plugIn();
+    void unplug();
+    Mode mode() const { return currentMode; }
+
+    void setVersion(const QString &version) { firmwareVersion = version; }
+    QString version() const { return firmwareVersion; }
+    // The version the copied update file carries.
+    void setUpdateVersion(const QString &version) { updateVersion = version; }
+    // Time off the bus for each switch of personality.
+    void setReenumerationDelay(int ms) { reenumerationDelayMs = ms; }
+    // Time off the bus for a reboot (after the update volume is dismounted, and to apply it).
+    void setRebootDelay(int ms) { rebootDelayMs = ms; }
+    // From the first update-finish message to the reboot that applies the update, and the time
+    // that reboot keeps it off the bus (flashing).
+    void setApplyDelay(int ms) { applyDelayMs = ms; }
+    void setApplyDuration(int ms) { applyDurationMs = ms; }
+    // Delay before any answer; a large one makes the confirmation late.
+    void setReplyDelay(int ms) { replyDelayMs = ms; }
+
+    // Fault knobs.
+    void setNeverComesBack(bool on) { neverComesBack = on; }
+    void setConfirms(bool on) { confirms = on; }
+    void setReturningPorts(SimMidiBus::ReturningPorts ports) { returningPorts = ports; }
+    void failNextSends(int count) { midiBus->failNextSends(count); }
+    void failNextConstructions(int count) { midiBus->failNextConstructions(count); }
+    void setLoopback(bool on) { midiBus->setLoopback(on); }
+    void setExtraPortCount(int count) { midiBus->setExtraPortCount(count); }
+
+    // Everything the instrument received, oldest first.
+    QList<Received> received() const;
+    int receivedCount(const QByteArray &message) const;
+    void clearReceived() { midiBus->clearEvents(); }
+
+    static QByteArray bytes(const std::vector<unsigned char> &message);
+
+signals:
+    void volumePresented(QString label);
+    void volumeWithdrawn(QString label);
+    void messageHandled(QByteArray message);
+    void modeChanged(SimulatedInstrument::Mode mode);
+
+public slots:
+    void onVolumeDismounted(QString label);
+
+private:
+    void handle(const std::vector<unsigned char> &message);
+    void reply(const std::vector<unsigned char> &message);
+    void leaveBus();
+    void returnAs(Mode mode, int afterMs);
+    void setMode(Mode mode);
+
+    std::shared_ptr<SimMidiBus> midiBus;
+    Mode currentMode = Mode::Absent;
+    // Bumped whenever the instrument is pulled out, so steps scheduled before are dropped.
+    int generation = 0;
+    QString firmwareVersion = QStringLiteral("1.5.0");
+    QString updateVersion = QStringLiteral("1.6.0");
+    bool awaitingUpdateFinish = false;
+    int reenumerationDelayMs = 1000;
+    int rebootDelayMs = 1500;
+    int applyDelayMs = 2000;
+    int applyDurationMs = 4000;
+    int replyDelayMs = 5;
+    bool neverComesBack = false;
+    bool confirms = true;
+    SimMidiBus::ReturningPorts returningPorts = SimMidiBus::ReturningPorts::Both;
+};

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "midi/MidiHandler.h"
+#include "sim/instrument/SimulatedInstrument.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <mutex>
+
+// Now, on the clock the simulated instrument stamps its log with.
+qint64 monotonicMs();
+
+// Records every signal of a MidiHandler on the GUI thread, in order and with its time, whichever
+// thread emitted it.
+class SignalRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    struct Entry
+    {
+        QString name;
+        QVariant argument;
+        qint64 atMs;
+    };
+
+    explicit SignalRecorder(MidiHandler *handler);
+
+    QList<Entry> entries;
+    int count(const QString &name) const;
+    int count(const QString &name, const QVariant &argument) const;
+    // Time of the n-th (from 0) emission of name, -1 when there is none.
+    qint64 timeOf(const QString &name, int n = 0) const;
+    // Signal names in order, arguments appended after a colon ("deviceFound:true").
+    QStringList sequence() const;
+    // Waits (QSignalSpy::wait) until name was emitted `times` times or timeoutMs passed.
+    bool waitFor(const QString &name, int times, int timeoutMs);
+
+signals:
+    void recorded(QString name);
+
+private:
+    void add(const QString &name, const QVariant &argument = QVariant());
+};
+
+// Collects Qt warnings from every thread; forwards them to the handler installed before.
+class WarningCapture
+{
+public:
+    WarningCapture();
+    ~WarningCapture();
+    QStringList lines() const;
+    int countContaining(const QString &text) const;
+    void clear();
+};
+
+// The instrument and a handler on it, with quick personality switches for the tests.
+struct SimRig
+{
+    explicit SimRig(bool plugged = true);
+    ~SimRig();
+    void makeHandler();
+
+    std::unique_ptr<SimulatedInstrument> instrument;
+    std::unique_ptr<MidiHandler> handler;
+    std::unique_ptr<SignalRecorder> recorder;
+};
+
+// The time the handler opened the instrument's output port for the n-th time after `since`.
+qint64 openedAfter(const SimulatedInstrument &instrument, qint64 since, int n = 0);
+// Times the instrument received `message` after `since`.
+QList<qint64> receivedAfter(const SimulatedInstrument &instrument, const SysExMessage &message,
+                            qint64 since);
+
+// The text of this process's log file (initLogging must have run), "" when there is none.
+QString logFileText();
