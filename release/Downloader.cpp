@@ -11,9 +11,9 @@
 #include <QStandardPaths>
 
 namespace {
-// Reserving the announced size avoids copies while a large file grows; a lying header above
-// this bound just falls back to growing as bytes arrive.
-constexpr qint64 maxReservedBytes = qint64(1) << 30;
+// Received bytes go to disk in slices of this size while the rest is still arriving.
+constexpr qsizetype spillBytes = qsizetype(1) << 20;
+constexpr qint64 downloadReadBufferBytes = qint64(4) << 20;
 } // namespace
 
 QStringList curlFallbackArguments(const QString &url, const QString &outputPath)
@@ -133,9 +133,16 @@ void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QSt
     reply->deleteLater();
 
     // A second download must never start with the bytes of an earlier one.
+    discardPartialFile();
     downloadBuffer.clear();
+    bytesReceived = 0;
+    diskWriteFailed = false;
+    partialFile.setFileName(downloadDirectory + QLatin1Char('/') + requestedName +
+                            QLatin1String(".part"));
     logTrace(QStringLiteral("DW: Downloading ") + url.toString());
     QNetworkReply *download = networkManager.get(plainRequest(url));
+    // Bounded: the network thread then waits for us instead of queueing the file in memory.
+    download->setReadBufferSize(downloadReadBufferBytes);
     connect(download, &QNetworkReply::readyRead, this, [this, download] { onReadyRead(download); });
     connect(download, &QNetworkReply::finished, this,
             [this, download, requestedName] { onFileDownloaded(download, requestedName); });
@@ -150,14 +157,54 @@ void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QSt
 
 void Downloader::onReadyRead(QNetworkReply *reply)
 {
-    const QByteArray chunk = reply->readAll();
-    if (chunk.isEmpty())
+    const qint64 available = reply->bytesAvailable();
+    if (available <= 0)
         return;
+    // An error page is not part of the update file and is no progress either.
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400) {
+        reply->skip(available);
+        return;
+    }
+    // Read straight into the buffer: one copy per byte instead of two.
+    const qsizetype before = downloadBuffer.size();
+    downloadBuffer.resize(before + available);
+    const qint64 got = reply->read(downloadBuffer.data() + before, available);
+    downloadBuffer.resize(before + qMax<qint64>(got, 0));
+    if (got <= 0)
+        return;
+    bytesReceived += got;
     const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    if (downloadBuffer.isEmpty() && announced > 0 && announced <= maxReservedBytes)
-        downloadBuffer.reserve(announced);
-    downloadBuffer.append(chunk);
-    emit downloadingProgressBar(downloadProgressPercent(downloadBuffer.size(), announced));
+    emit downloadingProgressBar(downloadProgressPercent(bytesReceived, announced));
+    if (downloadBuffer.size() >= spillBytes)
+        spillToPartialFile();
+}
+
+void Downloader::spillToPartialFile()
+{
+    // Writing while the rest arrives keeps a large file out of memory and the final save short.
+    if (!diskWriteFailed && !partialFile.isOpen() && !partialFile.open(QIODevice::WriteOnly)) {
+        qWarning().noquote() << "DW: Could not open the update file" << partialFile.fileName()
+                             << ":" << partialFile.errorString();
+        diskWriteFailed = true;
+    }
+    if (!diskWriteFailed && partialFile.write(downloadBuffer) != downloadBuffer.size()) {
+        qWarning().noquote() << "DW: Could not write the update file" << partialFile.fileName()
+                             << ":" << partialFile.errorString();
+        diskWriteFailed = true;
+        discardPartialFile();
+    }
+    // After a failed write the rest is only counted: the outcome is a failed save either way.
+    downloadBuffer.truncate(0);
+}
+
+void Downloader::discardPartialFile()
+{
+    if (partialFile.fileName().isEmpty())
+        return;
+    const bool created = partialFile.isOpen();
+    partialFile.close();
+    if (created)
+        QFile::remove(partialFile.fileName());
 }
 
 void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requestedName)
@@ -167,20 +214,19 @@ void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requested
     const QString url = reply->request().url().toString();
     const QString path = downloadDirectory + QLatin1Char('/') + requestedName;
     if (reply->error() != QNetworkReply::NoError) {
-        downloadBuffer.clear();
+        discardPartialFile();
+        downloadBuffer = QByteArray();
         downloadWithCurl(url, path);
         reply->deleteLater();
         return;
     }
-    // The length describes the encoded body when the server compressed it; Qt checks that
-    // framing itself, and the decoded bytes are legitimately more.
+    // Fewer or more bytes than announced: what we hold is not the file the server meant.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    const bool encoded = !encoding.isEmpty() && encoding != "identity";
-    if (length.isValid() && !encoded && length.toLongLong() != downloadBuffer.size()) {
-        qWarning().noquote() << "DW: Download incomplete: received" << downloadBuffer.size() << "of"
+    if (length.isValid() && length.toLongLong() != bytesReceived) {
+        qWarning().noquote() << "DW: Download incomplete: received" << bytesReceived << "of"
                              << length.toLongLong() << "bytes";
-        downloadBuffer.clear();
+        discardPartialFile();
+        downloadBuffer = QByteArray();
         downloadWithCurl(url, path);
         reply->deleteLater();
         return;
@@ -195,26 +241,49 @@ void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requested
 
 bool Downloader::saveDownloadedFile(const QString &path, const QByteArray &data)
 {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        downloadFilePath = path;
-        const qint64 written = file.write(data);
-        file.close();
-        // A full disk must not pass for a complete update file.
-        if (written == data.size() && file.error() == QFileDevice::NoError) {
-            logTrace(QStringLiteral("DW: Update file saved at ") + path);
-            downloadInProgress = false;
-            emit downloadFinished(true, downloadFilePath, QFileInfo(path).fileName());
-            emit setDeviceToTransferMode(true);
-            return true;
+    bool saved = false;
+    if (partialFile.isOpen() || diskWriteFailed) {
+        // Most of the file is already on disk next to its final name: finish it, then put it
+        // in place, so the final name only ever holds a complete file.
+        saved = !diskWriteFailed && partialFile.write(data) == data.size();
+        partialFile.close();
+        saved = saved && partialFile.error() == QFileDevice::NoError;
+        const QFileInfo target(path);
+        if (saved && target.exists() && (!target.isFile() || !QFile::remove(path)))
+            saved = false;
+        saved = saved && partialFile.rename(path);
+        if (!saved) {
+            qWarning().noquote() << "DW: Could not save the update file" << path << ":"
+                                 << partialFile.errorString();
+            QFile::remove(partialFile.fileName());
+        } else {
+            downloadFilePath = path;
         }
-        qWarning().noquote() << "DW: Could not write the update file" << path << ":"
-                             << file.errorString();
     } else {
-        qWarning().noquote() << "DW: Could not open the update file" << path << ":"
-                             << file.errorString();
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) {
+            downloadFilePath = path;
+            const qint64 written = file.write(data);
+            file.close();
+            // A full disk must not pass for a complete update file.
+            saved = written == data.size() && file.error() == QFileDevice::NoError;
+            if (!saved)
+                qWarning().noquote()
+                    << "DW: Could not write the update file" << path << ":" << file.errorString();
+        } else {
+            qWarning().noquote() << "DW: Could not open the update file" << path << ":"
+                                 << file.errorString();
+        }
     }
-    emit downloadFinished(false, downloadFilePath, QFileInfo(path).fileName());
+    const QString name = QFileInfo(path).fileName();
+    if (saved) {
+        logTrace(QStringLiteral("DW: Update file saved at ") + path);
+        downloadInProgress = false;
+        emit downloadFinished(true, downloadFilePath, name);
+        emit setDeviceToTransferMode(true);
+        return true;
+    }
+    emit downloadFinished(false, downloadFilePath, name);
     emit setDeviceToTransferMode(false);
     return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
@@ -63,12 +64,18 @@ private:
     QNetworkRequest plainRequest(const QUrl &url) const;
     void onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName);
     bool saveDownloadedFile(const QString &path, const QByteArray &data);
+    void spillToPartialFile();
+    void discardPartialFile();
     void downloadWithCurl(const QString &url, const QString &outputPath);
     void finishFallback(QProcess *process, const QString &outputPath, bool success,
                         const QString &message);
 
     QString serverBaseUrl;
     QSet<QNetworkReply *> catalogueReplies;
+    // A large download is written next to its final name ("<name>.part") while it arrives.
+    QFile partialFile;
+    qint64 bytesReceived = 0;
+    bool diskWriteFailed = false;
     // Both routes share downloadBuffer and the target file, so only one download runs at once.
     bool downloadInProgress = false;
 };
