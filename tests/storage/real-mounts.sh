@@ -30,8 +30,10 @@ fi
 
 binary=$1
 shift
-skip() {
-  TOVIK_REAL_MOUNTS_SKIP="$1" exec "$binary" "$@"
+skip() { # reason, test arguments...
+  local reason=$1
+  shift
+  TOVIK_REAL_MOUNTS_SKIP="$reason" exec "$binary" "$@"
 }
 [[ $(id -u) -eq 0 ]] || skip "not running as root" "$@"
 [[ -e /dev/loop-control ]] || skip "no /dev/loop-control" "$@"
