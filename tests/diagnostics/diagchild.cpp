@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <cstdio>
@@ -169,6 +171,10 @@ int main(int argc, char *argv[])
     if (scenario == "quiet")
         return 0;
     if (scenario == "unwritable") {
+        // Clear the way; a second start-up must still not try again.
+        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      QStringLiteral("/Tovik-Instruments"));
+        initLogging(QStringLiteral("9.8.7"));
         qWarning("nowhere to go");
         logTrace(QStringLiteral("nowhere either"));
         writeLogLine(QStringLiteral("dropped"));
