@@ -31,8 +31,9 @@ Item {
             // The file name comes from the release server: never interpret it as markup.
             textFormat: Text.PlainText
             font.family: "Poppins"
-            // A zero pixel size only warns; it happens for a moment before the width is known.
-            font.pixelSize: Math.max(1, progressColumn.width * 0.08)
+            // Rounded here, not left to the int conversion (compiled and interpreted bindings
+            // differ there). A zero size only warns; it occurs before the width is known.
+            font.pixelSize: Math.max(1, Math.round(progressColumn.width * 0.08))
             color: "white"
             opacity: 1
             text: {
