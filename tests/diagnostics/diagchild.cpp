@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <stdexcept>
@@ -153,6 +154,14 @@ int messages()
 
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && std::strcmp(argv[1], "wer-without-app") == 0) {
+        // Without an application object there is no executable name to register.
+        noCoreFiles();
+        initLogging(QStringLiteral("9.8.7"));
+        std::printf("wer %d\n", setupWerLocalDumps() ? 1 : 0);
+        return 0;
+    }
+
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("diagchild"));
     app.setOrganizationName(QStringLiteral("Tovik-Instruments"));

@@ -27,6 +27,7 @@ private slots:
     void concurrentWriters();
     void fatalMessage();
     void localDumpRegistration();
+    void noRegistrationWithoutExecutableName();
 };
 
 namespace {
@@ -250,6 +251,25 @@ void TestLogFile::localDumpRegistration()
     expected << timestamp + QStringLiteral(" INFO  WER LocalDumps for diagchild -> ") +
                     QRegularExpression::escape(childLogDir(home.path())) +
                     QStringLiteral(" \\(enabled\\)");
+    const QString problem = LogExpect::mismatch(lines, expected);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void TestLogFile::noRegistrationWithoutExecutableName()
+{
+    QTemporaryDir home;
+    const ChildRun run = runChild(QStringLiteral("wer-without-app"), home.path());
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("wer 0\n"));
+    QString path;
+    const QStringList lines = onlyLog(home.path(), run.pid, &path);
+    QVERIFY(!lines.isEmpty());
+    // Qt's own complaint about the missing application object is the only line after the header.
+    QStringList expected = LogExpect::headerPatterns(path);
+    expected << timestamp +
+                    QStringLiteral(" WARN  \\[%1\\] QCoreApplication::applicationFilePath: .*")
+                        .arg(run.pid, 0, 16);
     const QString problem = LogExpect::mismatch(lines, expected);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
