@@ -9,9 +9,10 @@
 // initLogging once the log file is open.
 void installCrashHandlers();
 
-// Gives the calling thread its own alternate signal stack, so that a stack overflow on it is
-// still reported. The main thread gets one from installCrashHandlers(); every other long-lived
-// thread calls this when it starts. Does nothing on Windows, where no such stack is needed.
+// Keeps stack in reserve for the crash handler on the calling thread, so that a stack overflow
+// on it is still reported: an alternate signal stack on Linux, a stack guarantee on Windows.
+// installCrashHandlers() does this for the thread that calls it; every other long-lived thread
+// (the worker) calls it when it starts.
 void prepareThreadForCrashHandling();
 
 // Asks the operating system to keep its own dumps of this executable in the log directory
