@@ -56,8 +56,13 @@ SysExClassification classifySysEx(const std::vector<unsigned char> &message)
 
 SysExMessage makeVersionReply(const std::string &version)
 {
-    SysExMessage reply = {sysExStart, nonCommercialId, versionReplyCommand};
-    reply.insert(reply.end(), version.begin(), version.end());
+    SysExMessage reply;
+    reply.reserve(version.size() + 4);
+    reply.push_back(sysExStart);
+    reply.push_back(nonCommercialId);
+    reply.push_back(versionReplyCommand);
+    for (const char c : version)
+        reply.push_back(static_cast<unsigned char>(c));
     reply.push_back(sysExEnd);
     return reply;
 }
