@@ -16,7 +16,9 @@ if [[ "${1:-}" == "--inner" ]]; then
   mount --bind /dev "$work/realdev"
   mount -t tmpfs -o mode=755 tovik-dev /dev
   for node in null zero full random urandom tty; do
-    [[ -e "$work/realdev/$node" ]] && cp -a "$work/realdev/$node" /dev/
+    if [[ -e "$work/realdev/$node" ]]; then
+      cp -a "$work/realdev/$node" /dev/
+    fi
   done
   for loop in $TOVIK_LOOP_UPD $TOVIK_LOOP_TOVIK $TOVIK_LOOP_TINY $TOVIK_LOOP_SPACE; do
     cp -a "$work/realdev/$(basename "$loop")" /dev/
@@ -67,6 +69,14 @@ if ! make_loop TOVIK_LOOP_UPD upd.img 16M tovikupd || ! make_loop TOVIK_LOOP_TOV
   cleanup
   trap - EXIT
   skip "cannot set up loop devices" "$@"
+fi
+
+# Root inside a container may still lack the right to make namespaces or mount: skip then too.
+mkdir -p "$work/probe"
+if ! unshare --mount --propagation private mount "$TOVIK_LOOP_UPD" "$work/probe" >/dev/null 2>&1; then
+  cleanup
+  trap - EXIT
+  skip "cannot mount loop images in a private mount namespace" "$@"
 fi
 
 unshare --mount --propagation private "$0" --inner "$work" "$binary" "$@"
