@@ -126,6 +126,11 @@ bool FileManager::copyFileToVolume(const QString &displayName, const QString &so
         return false;
 
     const QString destinationPath = QDir(root).filePath(QFileInfo(sourcePath).fileName());
+    // Opening the destination truncates it: were it the source itself, the update would be lost.
+    const QString canonicalSource = QFileInfo(sourcePath).canonicalFilePath();
+    if (!canonicalSource.isEmpty() &&
+        canonicalSource == QFileInfo(destinationPath).canonicalFilePath())
+        return false;
     const std::unique_ptr<QFile> destination = volumes->fileOnVolume(destinationPath);
     if (!destination->open(QIODevice::WriteOnly))
         return false;

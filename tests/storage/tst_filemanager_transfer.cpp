@@ -121,6 +121,9 @@ void TestFileManagerTransfer::transfer_data()
     QTest::newRow("source is a folder")
         << -1 << QStringLiteral("source-folder") << false << QList<int>{} << QStringList{copyFailed}
         << QStringList() << qint64(0) << true;
+    QTest::newRow("source already on the volume")
+        << 10000 << QStringLiteral("source-on-volume") << false << QList<int>{}
+        << QStringList{copyFailed} << unrenamed << qint64(-1) << true;
     QTest::newRow("no download yet")
         << -1 << QStringLiteral("no-download") << false << QList<int>{} << QStringList{copyFailed}
         << QStringList() << qint64(0) << true;
@@ -169,8 +172,14 @@ void TestFileManagerTransfer::transfer()
     QSignalSpy done(harness.get(), &WorkerHarness::fileTransferComplete);
     QSignalSpy percent(harness.get(), &WorkerHarness::copyProgress);
     QSignalSpy dismounted(volumes.get(), &SimulatedVolumes::volumeDismounted);
+    // The volume folder is the download folder: source and destination are one file.
+    const QString sourcePath = fault == QLatin1String("source-on-volume")
+                                   ? QDir(volume).filePath(name)
+                                   : dir->filePath(name);
+    if (fault == QLatin1String("source-on-volume"))
+        QVERIFY(QFile::rename(dir->filePath(name), sourcePath));
     if (fault != QLatin1String("no-download"))
-        emit harness->downloadFinished(true, dir->filePath(name), name);
+        emit harness->downloadFinished(true, sourcePath, name);
     emit harness->deviceSetToTransferMode();
 
     QVERIFY(done.wait(10000));
