@@ -2,6 +2,7 @@
 #include "MidiTestSupport.h"
 
 #include "diagnostics/Logging.h"
+#include "midi/RtMidiBackend.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -32,6 +33,7 @@ private slots:
     void sendErrorReconnectsOnce_data();
     void sendErrorReconnectsOnce();
     void closeWithoutCallbackWarns();
+    void realBackend();
 
 private:
     std::unique_ptr<WarningCapture> warnings;
@@ -205,6 +207,20 @@ void TestMidiLink::closeWithoutCallbackWarns()
         "MH: RtMidi error (type 0 ): RtMidiIn::cancelCallback: no callback function was set!");
     QCOMPARE(warnings->countContaining(expected), 1);
     QCOMPARE(warnings->lines().size(), 1);
+}
+
+void TestMidiLink::realBackend()
+{
+#if defined(__linux__)
+    // Left to itself RtMidi would pick JACK whenever ALSA lists no ports at start-up.
+    QCOMPARE(RtMidiBackend::platformApi(), RtMidi::LINUX_ALSA);
+#endif
+    // Without a sequencer the link stays idle, and the log says why.
+    warnings->clear();
+    MidiHandler handler(nullptr);
+    const bool sequencer = QFile::exists(QStringLiteral("/dev/snd/seq"));
+    QCOMPARE(warnings->countContaining(QStringLiteral("MH: MIDI service unavailable")),
+             sequencer ? 0 : 1);
 }
 
 QTEST_GUILESS_MAIN(TestMidiLink)
