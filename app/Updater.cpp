@@ -2,9 +2,11 @@
 
 #include "app/FileManagerBridge.h"
 #include "app/MainController.h"
+#include "diagnostics/CrashHandler.h"
 #include "diagnostics/Logging.h"
 #include "midi/MidiHandler.h"
 #include "release/Downloader.h"
+#include "release/UpdateAvailabilityCheck.h"
 #include "storage/FileManager.h"
 
 #include <QFontDatabase>
@@ -23,8 +25,13 @@ Updater::Updater(const UpdaterParts &parts)
 
     worker = new QThread();
     storage->moveToThread(worker);
+    // A stack overflow on the worker thread must still leave a report.
+    QObject::connect(worker, &QThread::started, worker, &prepareThreadForCrashHandling,
+                     Qt::DirectConnection);
     worker->start();
 
+    QObject::connect(release.get(), &Downloader::releasesJsonFetched, release.get(),
+                     UpdateAvailabilityCheck{release.get()}, Qt::DirectConnection);
     release->fetchReleasesJson();
 
     QObject::connect(midi.get(), &MidiHandler::tovikReceivedVersion, release.get(),
@@ -106,6 +113,7 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
     app.setApplicationVersion(QStringLiteral("1.3.2"));
 
     initLogging(QStringLiteral("1.3.2"));
+    setupWerLocalDumps();
 
     const QIcon icon(QStringLiteral(":/icons/icons/iosicon.png"));
     QGuiApplication::setWindowIcon(icon);

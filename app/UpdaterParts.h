@@ -21,6 +21,8 @@ struct UpdaterParts
     QUrl mainQmlUrl{QStringLiteral("qrc:/Tovik_App/main.qml"), QUrl::TolerantMode};
     // Runs once the window has been loaded (the demo and the tests use it; the program does not).
     std::function<void(QQmlApplicationEngine &)> afterLoad;
+    // Whatever the parts depend on (the demo's simulated world); released after the objects.
+    std::shared_ptr<void> keepAlive;
 };
 
 // The parts of the real program: RtMidi, QStorageInfo, the desktop's dismount, our release server.
