@@ -163,25 +163,22 @@ void SimMidiBus::instrumentSend(const std::vector<unsigned char> &message)
 SimMidiBus::SendResult SimMidiBus::hostSend(int outputPortId, const unsigned char *message,
                                             std::size_t size)
 {
-    std::function<void(std::vector<unsigned char>)> deliver;
-    std::vector<unsigned char> bytes(message, message + size);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (sendFailures > 0) {
-            --sendFailures;
-            return SendResult::DriverError;
-        }
-        if (loopback) {
-            for (const auto &open : openInputs)
-                open.second->enqueue(bytes);
-        }
-        if (!instrumentOut || outputPortId != instrumentOutId)
-            return SendResult::Dropped;
-        record(EventKind::Received, message, size);
-        deliver = sink;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (sendFailures > 0) {
+        --sendFailures;
+        return SendResult::DriverError;
     }
-    if (deliver)
-        deliver(bytes);
+    const std::vector<unsigned char> bytes(message, message + size);
+    if (loopback) {
+        for (const auto &open : openInputs)
+            open.second->enqueue(bytes);
+    }
+    if (!instrumentOut || outputPortId != instrumentOutId)
+        return SendResult::Dropped;
+    record(EventKind::Received, message, size);
+    // Called under the lock so the instrument cannot go away meanwhile; the sink only posts.
+    if (sink)
+        sink(bytes);
     return SendResult::Delivered;
 }
 

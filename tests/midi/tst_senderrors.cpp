@@ -89,19 +89,28 @@ void TestSendErrors::missingObjectsNeverCrash()
     QCOMPARE(rig.recorder->entries.last().argument.toBool(), false);
     QCOMPARE(openedAfter(*rig.instrument, start), -1);
 
-    // Sends without an output object are refused with a warning, not a crash.
+    // Polling resumed; its checks find no objects and cannot be built either: nothing happens.
+    QTest::qWait(1000 + lateMs);
+    QCOMPARE(rig.recorder->count(QStringLiteral("deviceFound")), 1);
+
+    // Constructions work again: the next check builds the objects and finds the instrument (in
+    // transfer mode, its MIDI ports up); the pass had ended, so it is a fresh connection.
+    rig.instrument->failNextConstructions(0);
+    QVERIFY(rig.recorder->waitFor(QStringLiteral("deviceFound"), 2, 1000 + lateMs));
+    QVERIFY(rig.recorder->waitFor(QStringLiteral("tovikReceivedVersion"), 2, 800 + lateMs));
+
+    // Once more without objects, now in the middle of the switch back: sends are refused with a
+    // warning, and the ticks build the objects once they can.
+    rig.instrument->failNextConstructions(1000000);
+    rig.handler->onEjectCompleted(true);
     rig.handler->fileDownloaded(true);
     QCOMPARE(warnings.countContaining(QStringLiteral("MH: No MIDI output")), 1);
-    rig.handler->transferComplete(false);
-    rig.handler->onEjectCompleted(true);
     QTest::qWait(1000);
-
-    // Constructions work again: the next check builds the objects and finds the instrument,
-    // which is in transfer mode with its MIDI ports up.
     rig.instrument->failNextConstructions(0);
     QVERIFY(rig.recorder->waitFor(QStringLiteral("deviceReenumerationFinished"), 2, 9000));
-    QVERIFY(openedAfter(*rig.instrument, start) > 0);
+    QCOMPARE(rig.recorder->entries.last().argument.toBool(), true);
     QCOMPARE(rig.recorder->count(QStringLiteral("transferSysExEndReceived")), 1);
+    QCOMPARE(receivedAfter(*rig.instrument, MIDI_SYSEX_TRANSFER_END, start).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSendErrors)
