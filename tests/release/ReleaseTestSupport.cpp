@@ -2,6 +2,9 @@
 
 #include "release/Downloader.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 
 QByteArray firmwareBytes(qsizetype size, quint32 seed)
@@ -15,6 +18,27 @@ QByteArray firmwareBytes(qsizetype size, quint32 seed)
         bytes[i] = char(x & 0xff);
     }
     return bytes;
+}
+
+QString privateTempDir()
+{
+    const QString path = QDir::tempPath();
+    if (!qEnvironmentVariableIsSet("TMPDIR") || !path.contains(QLatin1String("/tmp/tst_")))
+        return QString();
+    return path;
+}
+
+bool emptyDirectory(const QString &path)
+{
+    QDir dir(path);
+    bool ok = dir.exists();
+    for (const QFileInfo &entry :
+         dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        ok = (entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
+                                                  : QFile::remove(entry.filePath())) &&
+             ok;
+    }
+    return ok;
 }
 
 bool fetchCatalogue(Downloader &downloader, int timeoutMs)

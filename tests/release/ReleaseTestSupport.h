@@ -11,6 +11,12 @@ class Downloader;
 // Deterministic, incompressible-looking bytes, different for every seed.
 QByteArray firmwareBytes(qsizetype size, quint32 seed);
 
+// The temporary directory when it is this test's private one (TMPDIR set by the test
+// registration), otherwise empty: downloads land there and tests empty it.
+QString privateTempDir();
+// Removes everything inside the directory.
+bool emptyDirectory(const QString &path);
+
 // Requests the catalogue and waits until its reply is done (also when it brings nothing).
 bool fetchCatalogue(Downloader &downloader, int timeoutMs = 10000);
 

@@ -65,20 +65,15 @@ void TestDownload::initTestCase()
 {
     // The download lands in the temporary directory; it must be this test's private one,
     // because init() empties it.
-    tempDir = QDir::tempPath();
-    QVERIFY2(qEnvironmentVariableIsSet("TMPDIR") && tempDir.contains(QLatin1String("tst_")),
-             qPrintable(tempDir));
+    tempDir = privateTempDir();
+    QVERIFY2(!tempDir.isEmpty(), qPrintable(QDir::tempPath()));
     QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::TempLocation), tempDir);
     QVERIFY(QDir().mkpath(tempDir));
 }
 
 void TestDownload::init()
 {
-    QDir dir(tempDir);
-    for (const QFileInfo &entry :
-         dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot))
-        QVERIFY(entry.isDir() ? QDir(entry.filePath()).removeRecursively()
-                              : QFile::remove(entry.filePath()));
+    QVERIFY(emptyDirectory(tempDir));
 }
 
 void TestDownload::sizeCheckDecidesDownload_data()
