@@ -34,6 +34,7 @@ private slots:
     void sendErrorReconnectsOnce();
     void closeWithoutCallbackWarns();
     void realBackend();
+    void metaObjectOrder();
 
 private:
     std::unique_ptr<WarningCapture> warnings;
@@ -221,6 +222,24 @@ void TestMidiLink::realBackend()
     const bool sequencer = QFile::exists(QStringLiteral("/dev/snd/seq"));
     QCOMPARE(warnings->countContaining(QStringLiteral("MH: MIDI service unavailable")),
              sequencer ? 0 : 1);
+}
+
+void TestMidiLink::metaObjectOrder()
+{
+    // QML and the wiring find these by name; the order is part of the class's contract.
+    const QMetaObject &meta = MidiHandler::staticMetaObject;
+    QStringList methods;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        methods.append(QString::fromLatin1(meta.method(i).methodSignature()));
+    QCOMPARE(methods, QStringList({"deviceReenumerationFinished(bool)", "deviceFound(bool)",
+                                   "deviceSetToTransferMode()", "updateTransferDone()",
+                                   "transferSysExReceived()", "transferSysExEndReceived()",
+                                   "tovikReceivedVersion(QString)", "checkForTovikHost()",
+                                   "transferComplete(bool)", "fileDownloaded(bool)",
+                                   "onEjectCompleted(bool)", "sendTransferSysEx()"}));
+    QCOMPARE(meta.method(meta.indexOfMethod("checkForTovikHost()")).access(), QMetaMethod::Private);
+    QCOMPARE(meta.method(meta.indexOfMethod("sendTransferSysEx()")).methodType(),
+             QMetaMethod::Method);
 }
 
 QTEST_GUILESS_MAIN(TestMidiLink)
