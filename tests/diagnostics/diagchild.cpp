@@ -29,7 +29,9 @@ extern "C" {
 __attribute__((noinline)) void diagCrashNullWrite()
 {
     // 0x2a0 rather than 0: the crash line must carry the address that faulted.
-    *reinterpret_cast<volatile int *>(0x2a0) = 1;
+    // Through a volatile pointer, so the optimiser cannot see the (deliberately bad) address.
+    volatile int *volatile target = reinterpret_cast<volatile int *>(0x2a0);
+    *target = 1;
 }
 
 // Never set: it only keeps the compiler from proving the recursion endless.
