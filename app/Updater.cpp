@@ -104,6 +104,15 @@ void Updater::stopWorkerThread()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+void registerWindowFonts()
+{
+    // Every text of the window names "Poppins"; ours are registered so it never depends on the
+    // fonts a user happens to have installed.
+    for (const char *font : {":/icons/font/Poppins-Regular.ttf",
+                             ":/icons/font/Poppins-SemiBold.ttf", ":/icons/font/Poppins-Bold.ttf"})
+        QFontDatabase::addApplicationFont(QString::fromLatin1(font));
+}
+
 int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &makeParts)
 {
     QGuiApplication app(argc, argv);
@@ -117,11 +126,7 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
 
     const QIcon icon(QStringLiteral(":/icons/icons/iosicon.png"));
     QGuiApplication::setWindowIcon(icon);
-    // Every text of the window names "Poppins"; ours are registered so it never depends on the
-    // fonts a user happens to have installed.
-    for (const char *font : {":/icons/font/Poppins-Regular.ttf",
-                             ":/icons/font/Poppins-SemiBold.ttf", ":/icons/font/Poppins-Bold.ttf"})
-        QFontDatabase::addApplicationFont(QString::fromLatin1(font));
+    registerWindowFonts();
 
     const UpdaterParts parts = makeParts();
     Updater updater(parts);

@@ -43,5 +43,8 @@ private:
     QUrl url;
 };
 
+// The three Poppins faces from the resources, for the window's font family.
+void registerWindowFonts();
+
 // The whole program around an Updater: application identity, log, icon, fonts, event loop.
 int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &makeParts);

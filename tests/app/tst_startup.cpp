@@ -105,12 +105,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!(logPath = findLog(home.path())).isEmpty(), 20000);
         QVERIFY(QFileInfo(logPath).fileName().contains(QRegularExpression(
             QStringLiteral("^updater-\\d{8}-\\d{6}-%1\\.log$").arg(program.processId()))));
-        QFile log(logPath);
-        QTRY_VERIFY_WITH_TIMEOUT(log.open(QIODevice::ReadOnly) && log.size() > 0, 20000);
-        const QStringList lines = QString::fromUtf8(log.readAll()).split('\n');
-        QVERIFY2(lines.size() >= 8, qPrintable(lines.join('\n')));
+        // The header's eighth line is empty; wait until all eight have been written.
+        QStringList lines;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QFile log(logPath);
+                if (!log.open(QIODevice::ReadOnly))
+                    return false;
+                lines = QString::fromUtf8(log.readAll()).split('\n');
+                return lines.size() >= 9;
+            }(),
+            20000);
+        QCOMPARE(lines.at(0), QStringLiteral("=== Tovik Updater 1.3.2 ==="));
+        QVERIFY2(lines.at(1).startsWith(QStringLiteral("started      ")), qPrintable(lines.at(1)));
+        QCOMPARE(lines.at(6), QStringLiteral("log file     ") + logPath);
         QCOMPARE(lines.at(7), QString());
-        QVERIFY2(lines.join('\n').contains(QStringLiteral("1.3.2")), qPrintable(lines.join('\n')));
 
         program.terminate();
         QVERIFY(program.waitForFinished(20000));

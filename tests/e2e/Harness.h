@@ -19,6 +19,7 @@ public:
     explicit Harness(const SimulatedWorld::Options &options = SimulatedWorld::Options())
         : world(options)
     {
+        registerWindowFonts();
         if (world.isValid())
             updater = std::make_unique<Updater>(world.parts());
     }

@@ -59,9 +59,8 @@ int runChild(const QString &scenario, int argc, char *argv[])
             QObject::connect(steps, &QTimer::timeout, &engine, [&engine, scenario] {
                 if (!findItem(engine, "updateButton"))
                     return;
-                const bool connected = findItem(engine, "logoContainer")
-                                           ->property("connected")
-                                           .toBool();
+                const bool connected =
+                    findItem(engine, "logoContainer")->property("connected").toBool();
                 if (scenario == QLatin1String("close")) {
                     if (connected)
                         qobject_cast<QWindow *>(engine.rootObjects().value(0))->close();
