@@ -9,5 +9,5 @@ class FirstFramePlugin : public QGenericPlugin
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "FirstFramePlugin.json")
 public:
-    QObject *create(const QString &name, const QString &spec) override;
+    QObject *create(const QString &name, const QString &parameters) override;
 };
