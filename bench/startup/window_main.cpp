@@ -2,7 +2,7 @@
 // rest of the program: splits tovik-updater's start-up into window cost and program cost.
 
 #include "WindowDoubles.h"
-#include "WindowFonts.h"
+#include "app/Updater.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>

@@ -11,7 +11,7 @@ class DownloaderDouble : public RecordingDouble
 public:
     using RecordingDouble::RecordingDouble;
 
-    Q_INVOKABLE void downloadFile();
+    Q_INVOKABLE void downloadFile() { record(QStringLiteral("downloadFile")); }
 
 signals:
     void releasesJsonFetched();

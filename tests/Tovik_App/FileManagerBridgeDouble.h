@@ -11,11 +11,14 @@ class FileManagerBridgeDouble : public RecordingDouble
 public:
     using RecordingDouble::RecordingDouble;
 
-    Q_INVOKABLE void openProjects();
-    Q_INVOKABLE void openInstrumentDefinitions();
-    Q_INVOKABLE void openMidiFiles();
-    Q_INVOKABLE void openGrooves();
-    Q_INVOKABLE void completeTransfer();
+    Q_INVOKABLE void openProjects() { record(QStringLiteral("openProjects")); }
+    Q_INVOKABLE void openInstrumentDefinitions()
+    {
+        record(QStringLiteral("openInstrumentDefinitions"));
+    }
+    Q_INVOKABLE void openMidiFiles() { record(QStringLiteral("openMidiFiles")); }
+    Q_INVOKABLE void openGrooves() { record(QStringLiteral("openGrooves")); }
+    Q_INVOKABLE void completeTransfer() { record(QStringLiteral("completeTransfer")); }
 
 signals:
     void requestOpenFolder(QString deviceName, QString relativePath);

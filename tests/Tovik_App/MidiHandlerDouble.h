@@ -11,7 +11,7 @@ class MidiHandlerDouble : public RecordingDouble
 public:
     using RecordingDouble::RecordingDouble;
 
-    Q_INVOKABLE void sendTransferSysEx();
+    Q_INVOKABLE void sendTransferSysEx() { record(QStringLiteral("sendTransferSysEx")); }
 
 signals:
     void deviceFound(bool isConnected);

@@ -12,15 +12,23 @@ class RecordingDouble : public QObject
 public:
     using QObject::QObject;
 
-    QStringList calls() const;
-    Q_INVOKABLE int callCount(const QString &name) const;
-    Q_INVOKABLE void clearCalls();
+    QStringList calls() const { return recorded; }
+    Q_INVOKABLE int callCount(const QString &name) const { return int(recorded.count(name)); }
+    Q_INVOKABLE void clearCalls()
+    {
+        recorded.clear();
+        emit callsChanged();
+    }
 
 signals:
     void callsChanged();
 
 protected:
-    void record(const QString &name);
+    void record(const QString &name)
+    {
+        recorded.append(name);
+        emit callsChanged();
+    }
 
 private:
     QStringList recorded;

@@ -1,7 +1,36 @@
 #include "WindowDoubles.h"
 
+#include "app/Updater.h"
+
+#include <QFontDatabase>
+#include <QQmlApplicationEngine>
 #include <QQmlContext>
-#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+
+namespace {
+
+QQuickItem *findItem(QQuickItem *parent, const QString &name)
+{
+    const auto children = parent->childItems();
+    for (QQuickItem *child : children) {
+        if (child->objectName() == name)
+            return child;
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool WindowDoubles::registerFonts()
+{
+    registerWindowFonts();
+    const QStringList styles = QFontDatabase::styles(QStringLiteral("Poppins"));
+    return styles.contains(QStringLiteral("Regular")) && styles.contains(QStringLiteral("Bold")) &&
+           styles.contains(QStringLiteral("SemiBold"));
+}
 
 void WindowDoubles::install(QQmlEngine *engine)
 {
@@ -15,36 +44,20 @@ void WindowDoubles::install(QQmlEngine *engine)
 void WindowDoubles::registerSingleton()
 {
     static bool registered = false;
-    if (registered)
-        return;
+    if (!registered)
+        qmlRegisterSingletonInstance<WindowDoubles>("TovikTest", 1, 0, "Doubles", this);
     registered = true;
-    qmlRegisterSingletonInstance<WindowDoubles>("TovikTest", 1, 0, "Doubles", this);
 }
 
-void WindowDoubles::reset()
+QQuickWindow *WindowDoubles::loadWindow(QQmlApplicationEngine &engine)
 {
-    midiHandler.clearCalls();
-    downloader.clearCalls();
-    mainController.clearCalls();
-    fileManagerBridge.clearCalls();
+    install(&engine);
+    engine.load(QUrl(QStringLiteral("qrc:/Tovik_App/main.qml")));
+    const auto roots = engine.rootObjects();
+    return roots.size() == 1 ? qobject_cast<QQuickWindow *>(roots.first()) : nullptr;
 }
 
-QObject *WindowDoubles::midiHandlerObject()
+QObject *WindowDoubles::item(QQuickWindow *window, const QString &name)
 {
-    return &midiHandler;
-}
-
-QObject *WindowDoubles::downloaderObject()
-{
-    return &downloader;
-}
-
-QObject *WindowDoubles::mainControllerObject()
-{
-    return &mainController;
-}
-
-QObject *WindowDoubles::fileManagerBridgeObject()
-{
-    return &fileManagerBridge;
+    return findItem(window->contentItem(), name);
 }

@@ -8,6 +8,8 @@
 #include <QObject>
 
 class QQmlEngine;
+class QQmlApplicationEngine;
+class QQuickWindow;
 
 // The four context objects of the window, as doubles, plus the way QML tests reach them: the
 // singleton "Doubles" of the module "TovikTest" hands out the doubles and resets their records.
@@ -21,12 +23,25 @@ class WindowDoubles : public QObject
 public:
     using QObject::QObject;
 
+    // Registers the bundled Poppins faces as the program does; true if all three are there
+    // (without them every layout metric would come from a fallback font).
+    static bool registerFonts();
     // Sets the context properties the window expects, under their real names.
     void install(QQmlEngine *engine);
     // Makes this instance the QML singleton TovikTest.Doubles (once per process).
     void registerSingleton();
+    // Installs the doubles and loads the real main.qml; null if it did not load.
+    QQuickWindow *loadWindow(QQmlApplicationEngine &engine);
+    // A named item of the window, searched through visual children (QML parents items
+    // visually, not always as QObjects).
+    static QObject *item(QQuickWindow *window, const QString &name);
 
-    Q_INVOKABLE void reset();
+    Q_INVOKABLE void reset()
+    {
+        for (RecordingDouble *d : std::initializer_list<RecordingDouble *>{
+                 &midiHandler, &downloader, &mainController, &fileManagerBridge})
+            d->clearCalls();
+    }
 
     MidiHandlerDouble midiHandler;
     DownloaderDouble downloader;
@@ -34,8 +49,8 @@ public:
     FileManagerBridgeDouble fileManagerBridge;
 
 private:
-    QObject *midiHandlerObject();
-    QObject *downloaderObject();
-    QObject *mainControllerObject();
-    QObject *fileManagerBridgeObject();
+    QObject *midiHandlerObject() { return &midiHandler; }
+    QObject *downloaderObject() { return &downloader; }
+    QObject *mainControllerObject() { return &mainController; }
+    QObject *fileManagerBridgeObject() { return &fileManagerBridge; }
 };

@@ -2,103 +2,36 @@
 // Usage: window_screenshot <output folder>
 
 #include "WindowDoubles.h"
-#include "WindowFonts.h"
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QQmlApplicationEngine>
-#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimer>
 
 #include <cstdio>
 #include <functional>
-#include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
-// Visual children, depth first: QML parents items visually, not always as QObjects.
-QQuickItem *findItem(QQuickItem *parent, const QString &name)
+// One step towards a state: a signal from a double, or a click when `button` is set.
+struct Step
 {
-    const auto children = parent->childItems();
-    for (QQuickItem *child : children) {
-        if (child->objectName() == name)
-            return child;
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
-QObject *findNamed(QQuickWindow *window, const char *name)
-{
-    return findItem(window->contentItem(), QString::fromLatin1(name));
-}
-
-bool click(QQuickWindow *window, const char *name)
-{
-    QObject *button = findNamed(window, name);
-    return button && QMetaObject::invokeMethod(button, "clicked");
-}
-
-struct Shot
-{
-    const char *name;
-    std::function<bool(WindowDoubles &, QQuickWindow *)> drive;
+    const char *button;
+    std::function<void(WindowDoubles &)> emitSignal;
 };
 
-bool home(WindowDoubles &d, QQuickWindow *)
+Step click(const char *button)
 {
-    emit d.midiHandler.deviceFound(true);
-    emit d.midiHandler.tovikReceivedVersion(QStringLiteral("1.5.2"));
-    emit d.downloader.latestVersionFetched(QStringLiteral("1.6.0"));
-    return true;
+    return {button, {}};
 }
 
-bool updatePrompt(WindowDoubles &d, QQuickWindow *w)
+Step signal(std::function<void(WindowDoubles &)> emitSignal)
 {
-    return home(d, w) && click(w, "updateButton");
-}
-
-bool downloading(WindowDoubles &d, QQuickWindow *w)
-{
-    if (!updatePrompt(d, w) || !click(w, "startUpdateButton"))
-        return false;
-    emit d.downloader.downloadingProgressBar(42);
-    return true;
-}
-
-bool copying(WindowDoubles &d, QQuickWindow *w)
-{
-    if (!downloading(d, w))
-        return false;
-    emit d.mainController.copyingFileProgress(81);
-    return true;
-}
-
-bool updateComplete(WindowDoubles &d, QQuickWindow *w)
-{
-    if (!copying(d, w))
-        return false;
-    emit d.mainController.fileTransferComplete(true);
-    return true;
-}
-
-bool transferMode(WindowDoubles &d, QQuickWindow *w)
-{
-    if (!home(d, w) || !click(w, "transferButton"))
-        return false;
-    emit d.midiHandler.transferSysExReceived();
-    return true;
-}
-
-bool transferDisconnected(WindowDoubles &d, QQuickWindow *w)
-{
-    if (!transferMode(d, w))
-        return false;
-    emit d.midiHandler.deviceFound(false);
-    return true;
+    return {nullptr, std::move(emitSignal)};
 }
 
 } // namespace
@@ -112,55 +45,70 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString outDir = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(outDir)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
-        return 1;
-    }
-    if (registerWindowFonts() != 3) {
-        std::fprintf(stderr, "the Poppins fonts did not load\n");
+    if (!QDir().mkpath(outDir) || !WindowDoubles::registerFonts()) {
+        std::fprintf(stderr, "cannot create %s or load the Poppins fonts\n", argv[1]);
         return 1;
     }
 
-    const Shot shots[] = {
-        {"searching",
-         [](WindowDoubles &, QQuickWindow *) {
-             return true;
-         }},
+    const std::vector<Step> home = {signal([](WindowDoubles &d) {
+        emit d.midiHandler.deviceFound(true);
+        emit d.midiHandler.tovikReceivedVersion(QStringLiteral("1.5.2"));
+        emit d.downloader.latestVersionFetched(QStringLiteral("1.6.0"));
+    })};
+    const auto then = [](std::vector<Step> steps, std::initializer_list<Step> more) {
+        steps.insert(steps.end(), more);
+        return steps;
+    };
+    const auto prompt = then(home, {click("updateButton")});
+    const auto downloading = then(prompt, {click("startUpdateButton"), signal([](WindowDoubles &d) {
+                                               emit d.downloader.downloadingProgressBar(42);
+                                           })});
+    const auto copying =
+        then(downloading,
+             {signal([](WindowDoubles &d) { emit d.mainController.copyingFileProgress(81); })});
+    const auto transfer =
+        then(home, {click("transferButton"),
+                    signal([](WindowDoubles &d) { emit d.midiHandler.transferSysExReceived(); })});
+    const std::vector<std::pair<const char *, std::vector<Step>>> shots = {
+        {"searching", {}},
         {"home", home},
-        {"update-prompt", updatePrompt},
+        {"update-prompt", prompt},
         {"downloading", downloading},
         {"copying", copying},
-        {"update-complete", updateComplete},
-        {"transfer-mode", transferMode},
-        {"transfer-disconnected", transferDisconnected},
+        {"update-complete", then(copying, {signal([](WindowDoubles &d) {
+                                     emit d.mainController.fileTransferComplete(true);
+                                 })})},
+        {"transfer-mode", transfer},
+        {"transfer-disconnected",
+         then(transfer, {signal([](WindowDoubles &d) { emit d.midiHandler.deviceFound(false); })})},
     };
 
     int failures = 0;
-    for (const Shot &shot : shots) {
+    for (const auto &[name, steps] : shots) {
         WindowDoubles doubles;
         QQmlApplicationEngine engine;
-        doubles.install(&engine);
-        engine.load(QUrl(QStringLiteral("qrc:/Tovik_App/main.qml")));
-        auto *window = engine.rootObjects().isEmpty()
-                           ? nullptr
-                           : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+        QQuickWindow *window = doubles.loadWindow(engine);
         if (!window) {
             std::fprintf(stderr, "main.qml did not load\n");
             return 1;
         }
-        if (!shot.drive(doubles, window)) {
-            std::fprintf(stderr, "%s: could not drive the window\n", shot.name);
-            ++failures;
-            continue;
+        bool driven = true;
+        for (const Step &step : steps) {
+            QObject *button =
+                step.button ? WindowDoubles::item(window, QLatin1String(step.button)) : nullptr;
+            if (step.button)
+                driven = driven && button && QMetaObject::invokeMethod(button, "clicked");
+            else
+                step.emitSignal(doubles);
         }
         // Let images load and the scene settle before grabbing.
         QEventLoop settle;
         QTimer::singleShot(300, &settle, &QEventLoop::quit);
         settle.exec();
         const QImage image = window->grabWindow();
-        const QString path = outDir + QLatin1Char('/') + QLatin1String(shot.name) + ".png";
-        if (image.isNull() || !image.save(path)) {
-            std::fprintf(stderr, "%s: grab or save failed\n", shot.name);
+        const QString path = outDir + QLatin1Char('/') + QLatin1String(name) + ".png";
+        if (!driven || image.isNull() || !image.save(path)) {
+            std::fprintf(stderr, "%s: could not drive, grab or save the window\n", name);
             ++failures;
             continue;
         }

@@ -1,20 +1,26 @@
-#include "WindowTestSetup.h"
-
-#include "WindowFonts.h"
+#include "WindowDoubles.h"
 
 #include <QtQuickTest>
 
-void WindowTestSetup::applicationAvailable()
+// Quick Test setup: the real window is loaded against doubles of its four context objects.
+class WindowTestSetup : public QObject
 {
-    // Without the faces every metric in the layout checks would come from a fallback font.
-    if (registerWindowFonts() != 3)
-        qFatal("The bundled Poppins fonts did not load");
-}
+    Q_OBJECT
+public slots:
+    void applicationAvailable()
+    {
+        if (!WindowDoubles::registerFonts())
+            qFatal("The bundled Poppins fonts did not load");
+    }
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        doubles.install(engine);
+        doubles.registerSingleton();
+    }
 
-void WindowTestSetup::qmlEngineAvailable(QQmlEngine *engine)
-{
-    doubles.install(engine);
-    doubles.registerSingleton();
-}
+private:
+    WindowDoubles doubles;
+};
 
 QUICK_TEST_MAIN_WITH_SETUP(tst_window, WindowTestSetup)
+#include "WindowTestSetup.moc"

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 ChildRun runChild(const QString &scenario, const QString &configHome)
 {
@@ -40,15 +41,42 @@ QStringList logFiles(const QString &dir)
     return QDir(dir).entryList({QStringLiteral("updater-*.log")}, QDir::Files, QDir::Name);
 }
 
-QStringList readLines(const QString &path)
+ChildLog readChildLog(const QString &configHome, qint64 pid)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    ChildLog log;
+    const QString dir = childLogDir(configHome);
+    const QStringList files = logFiles(dir);
+    const QRegularExpression name(QStringLiteral("^updater-\\d{8}-\\d{6}-%1\\.log$").arg(pid));
+    if (files.size() != 1 || !name.match(files.first()).hasMatch()) {
+        log.problem = QStringLiteral("log files: %1").arg(files.join(QLatin1Char(',')));
+        return log;
+    }
+    log.path = dir + QLatin1Char('/') + files.first();
+    QFile file(log.path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        log.problem = QStringLiteral("cannot read %1").arg(log.path);
+        return log;
+    }
     QString text = QString::fromUtf8(file.readAll());
     if (text.endsWith(QLatin1Char('\n')))
         text.chop(1);
-    return text.split(QLatin1Char('\n'));
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    const auto q = [](const QString &s) {
+        return QRegularExpression::escape(s);
+    };
+    const QStringList header = {
+        QStringLiteral("=== Tovik Updater 9\\.8\\.7 ==="),
+        QStringLiteral("started      ") + timestamp,
+        QStringLiteral("os           %1 \\(%2\\)")
+            .arg(q(QSysInfo::prettyProductName()), q(QSysInfo::kernelVersion())),
+        QStringLiteral("build arch   ") + q(QSysInfo::buildCpuArchitecture()),
+        QStringLiteral("host arch    ") + q(QSysInfo::currentCpuArchitecture()),
+        QStringLiteral("qt runtime   ") + q(QString::fromLatin1(qVersion())),
+        QStringLiteral("log file     ") + q(log.path),
+        QString()};
+    log.problem = mismatch(lines.mid(0, header.size()), header);
+    log.lines = lines.mid(header.size());
+    return log;
 }
 
 QString childValue(const ChildRun &run, const QString &label)
@@ -56,4 +84,21 @@ QString childValue(const ChildRun &run, const QString &label)
     const QRegularExpression re(QStringLiteral("^%1 (\\S+)$").arg(label),
                                 QRegularExpression::MultilineOption);
     return re.match(run.out).captured(1);
+}
+
+QString mismatch(const QStringList &lines, const QStringList &patterns)
+{
+    for (qsizetype i = 0; i < qMin(lines.size(), patterns.size()); ++i) {
+        const QRegularExpression re(QRegularExpression::anchoredPattern(patterns.at(i)));
+        if (!re.isValid() || !re.match(lines.at(i)).hasMatch())
+            return QStringLiteral("line %1: \"%2\" does not match \"%3\"")
+                .arg(i)
+                .arg(lines.at(i), patterns.at(i));
+    }
+    if (lines.size() != patterns.size())
+        return QStringLiteral("%1 lines, expected %2:\n%3")
+            .arg(lines.size())
+            .arg(patterns.size())
+            .arg(lines.join(QLatin1Char('\n')));
+    return {};
 }

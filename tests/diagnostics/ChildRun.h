@@ -15,17 +15,30 @@ struct ChildRun
     bool finished = false;
 };
 
+// The log file a finished child left, its header (version "9.8.7") already checked.
+struct ChildLog
+{
+    QString path;
+    QStringList lines; // after the header
+    QString problem;   // why the log is not one file named after the child with its header
+};
+
+// "yyyy-MM-dd HH:mm:ss.zzz" as a pattern.
+inline const QString timestamp =
+    QStringLiteral("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}");
+
 // Runs diagchild with the scenario, XDG_CONFIG_HOME and HOME pointed at configHome.
 ChildRun runChild(const QString &scenario, const QString &configHome);
 
-// The log directory the child uses below configHome.
+// The log directory the child uses below configHome, and the log files in it, oldest first.
 QString childLogDir(const QString &configHome);
-
-// The log files in dir, oldest name first.
 QStringList logFiles(const QString &dir);
 
-// The lines of a text file, without their line ends (a final "\n" does not add an empty line).
-QStringList readLines(const QString &path);
+ChildLog readChildLog(const QString &configHome, qint64 pid);
 
 // The value after "<label> " on the child's standard output ("main 1a2b" -> "1a2b").
 QString childValue(const ChildRun &run, const QString &label);
+
+// Empty if every line matches its pattern (anchored) and the counts agree; else the first
+// difference.
+QString mismatch(const QStringList &lines, const QStringList &patterns);

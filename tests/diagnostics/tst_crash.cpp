@@ -1,5 +1,4 @@
 #include "ChildRun.h"
-#include "LogExpect.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +7,7 @@
 #include <QTest>
 
 #include <csignal>
-
-using LogExpect::timestamp;
+#include <cstring>
 
 class TestCrash : public QObject
 {
@@ -26,40 +24,50 @@ private slots:
 
 namespace {
 
-struct Outcome
+// Runs the scenario, which must end by the signal, and checks the lines after the header ("%tid"
+// stands for the faulting thread, a final "%dump" for the dump's line). Returns the problem, or
+// "" and the dump's text.
+QString crashRun(const QString &scenario, int signalNumber, QStringList lines, ChildRun *run,
+                 QString *report = nullptr)
 {
-    QString logPath;
-    QStringList lines; // after the header
-    QString problem;
-};
-
-Outcome readBack(const QString &home)
-{
-    Outcome outcome;
-    const QString dir = childLogDir(home);
-    const QStringList files = logFiles(dir);
-    if (files.size() != 1) {
-        outcome.problem = QStringLiteral("log files: %1").arg(files.join(','));
-        return outcome;
+    QTemporaryDir home;
+    *run = runChild(scenario, home.path());
+    if (!run->finished || run->exitStatus != QProcess::CrashExit || run->exitCode != signalNumber)
+        return QStringLiteral("child ended with %1, %2")
+            .arg(int(run->exitStatus))
+            .arg(run->exitCode);
+    const ChildLog log = readChildLog(home.path(), run->pid);
+    if (!log.problem.isEmpty())
+        return log.problem;
+    const QString dump = QRegularExpression::escape(childLogDir(home.path())) +
+                         QStringLiteral("/crash-\\d{8}-\\d{6}-%1\\.dmp").arg(run->pid);
+    // The worker's id when the child reports one, else the main thread's, the process id.
+    QString tid = childValue(*run, QStringLiteral("worker"));
+    if (tid.isEmpty())
+        tid = QString::number(run->pid, 16);
+    for (QString &line : lines)
+        line.replace(QLatin1String("%tid"), tid);
+    const bool withDump = lines.last() == QLatin1String("%dump");
+    if (withDump)
+        lines.last() = timestamp + QStringLiteral(" FATAL minidump written to (%1)").arg(dump);
+    if (QString problem = mismatch(log.lines, lines); !problem.isEmpty())
+        return problem;
+    if (withDump) {
+        QFile file(QRegularExpression(lines.last()).match(log.lines.last()).captured(1));
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("no dump at ") + file.fileName();
+        *report = QString::fromUtf8(file.readAll());
+        return {};
     }
-    outcome.logPath = dir + QLatin1Char('/') + files.first();
-    const QStringList lines = readLines(outcome.logPath);
-    outcome.problem =
-        LogExpect::mismatch(lines.mid(0, 8), LogExpect::headerPatterns(outcome.logPath));
-    outcome.lines = lines.mid(8);
-    return outcome;
-}
-
-QString dumpPattern(const QString &home, qint64 pid)
-{
-    return QRegularExpression::escape(childLogDir(home)) +
-           QStringLiteral("/crash-\\d{8}-\\d{6}-%1\\.dmp").arg(pid);
-}
-
-QString dumpWrittenLine(const QString &home, qint64 pid)
-{
-    return timestamp +
-           QStringLiteral(" FATAL minidump written to (%1)").arg(dumpPattern(home, pid));
+    // Only the directories that stood in the way carry the dump's name.
+    const QFileInfoList entries =
+        QDir(childLogDir(home.path()))
+            .entryInfoList({QStringLiteral("crash-*")}, QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (!entry.isDir())
+            return QStringLiteral("a dump file after all: ") + entry.fileName();
+    }
+    return entries.isEmpty() ? QStringLiteral("nothing stood in the dump's way") : QString();
 }
 
 } // namespace
@@ -71,34 +79,26 @@ void TestCrash::faults_data()
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("function");
-    QTest::addColumn<bool>("onWorker");
 
     const QString anyHex = QStringLiteral("[0-9a-f]+");
-    QTest::newRow("null write, GUI thread")
-        << "segv-main" << SIGSEGV << "c0000005 (ACCESS_VIOLATION)"
-        << "2a0"
-        << "diagCrashNullWrite" << false;
-    QTest::newRow("null write, worker thread")
-        << "segv-worker" << SIGSEGV << "c0000005 (ACCESS_VIOLATION)"
-        << "2a0"
-        << "diagCrashNullWrite" << true;
-    QTest::newRow("null write, log lock held")
-        << "segv-locked" << SIGSEGV << "c0000005 (ACCESS_VIOLATION)"
-        << "2a0"
-        << "diagCrashNullWrite" << false;
+    const QString access = QStringLiteral("c0000005 (ACCESS_VIOLATION)");
+    const QString overflow = QStringLiteral("c00000fd (STACK_OVERFLOW)");
+    QTest::newRow("null write, GUI thread") << "segv-main" << SIGSEGV << access << "2a0"
+                                            << "diagCrashNullWrite";
+    QTest::newRow("null write, worker thread") << "segv-worker" << SIGSEGV << access << "2a0"
+                                               << "diagCrashNullWrite";
+    QTest::newRow("null write, log lock held") << "segv-locked" << SIGSEGV << access << "2a0"
+                                               << "diagCrashNullWrite";
     QTest::newRow("stack overflow, GUI thread")
-        << "overflow" << SIGSEGV << "c00000fd (STACK_OVERFLOW)" << anyHex << "diagCrashRecurse"
-        << false;
+        << "overflow" << SIGSEGV << overflow << anyHex << "diagCrashRecurse";
     QTest::newRow("stack overflow, worker thread")
-        << "overflow-worker" << SIGSEGV << "c00000fd (STACK_OVERFLOW)" << anyHex
-        << "diagCrashRecurse" << true;
+        << "overflow-worker" << SIGSEGV << overflow << anyHex << "diagCrashRecurse";
     QTest::newRow("integer division by zero")
-        << "divzero" << SIGFPE << "c0000094 (INT_DIVIDE_BY_ZERO)" << anyHex << "diagCrashDivide"
-        << false;
-    QTest::newRow("illegal instruction") << "illegal" << SIGILL << "c000001d (ILLEGAL_INSTRUCTION)"
-                                         << anyHex << "diagCrashIllegal" << false;
+        << "divzero" << SIGFPE << "c0000094 (INT_DIVIDE_BY_ZERO)" << anyHex << "diagCrashDivide";
+    QTest::newRow("illegal instruction")
+        << "illegal" << SIGILL << "c000001d (ILLEGAL_INSTRUCTION)" << anyHex << "diagCrashIllegal";
     QTest::newRow("bus error") << "bus" << SIGBUS << "c0000006 (IN_PAGE_ERROR)" << anyHex
-                               << "diagCrashBus" << false;
+                               << "diagCrashBus";
 }
 
 void TestCrash::faults()
@@ -108,56 +108,38 @@ void TestCrash::faults()
     QFETCH(QString, code);
     QFETCH(QString, address);
     QFETCH(QString, function);
-    QFETCH(bool, onWorker);
 
-    QTemporaryDir home;
-    const ChildRun run = runChild(scenario, home.path());
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitStatus, QProcess::CrashExit);
-    QCOMPARE(run.exitCode, signalNumber);
-
-    const Outcome outcome = readBack(home.path());
-    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+    ChildRun run;
+    QString report;
+    const QString problem = crashRun(
+        scenario, signalNumber,
+        {timestamp + QStringLiteral(" FATAL === CRASH === code=0x%1 address=0x%2 thread=0x%tid")
+                         .arg(QRegularExpression::escape(code), address),
+         QStringLiteral("%dump")},
+        &run, &report);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    // A worker's fault names the worker's own thread, not the process.
+    const bool onWorker = scenario.endsWith(QLatin1String("worker"));
     const QString thread =
         onWorker ? childValue(run, QStringLiteral("worker")) : QString::number(run.pid, 16);
-    QVERIFY(!thread.isEmpty());
-    if (onWorker)
-        QVERIFY(thread != QString::number(run.pid, 16));
-    const QStringList expected = {
-        timestamp + QStringLiteral(" FATAL === CRASH === code=0x%1 address=0x%2 thread=0x%3")
-                        .arg(QRegularExpression::escape(code), address, thread),
-        dumpWrittenLine(home.path(), run.pid)};
-    const QString problem = LogExpect::mismatch(outcome.lines, expected);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(!thread.isEmpty() && onWorker != (thread == QString::number(run.pid, 16)));
 
-    const QString dumpPath = QRegularExpression(dumpWrittenLine(home.path(), run.pid))
-                                 .match(outcome.lines.at(1))
-                                 .captured(1);
-    QFile dump(dumpPath);
-    QVERIFY2(dump.open(QIODevice::ReadOnly), qPrintable(dumpPath));
-    const QString report = QString::fromUtf8(dump.readAll());
-    const QString signalName = signalNumber == SIGSEGV  ? QStringLiteral("SIGSEGV")
-                               : signalNumber == SIGFPE ? QStringLiteral("SIGFPE")
-                               : signalNumber == SIGILL ? QStringLiteral("SIGILL")
-                                                        : QStringLiteral("SIGBUS");
     QVERIFY(report.startsWith(QStringLiteral("Tovik Updater 9.8.7 crash report\n")));
-    QVERIFY(report.contains(QStringLiteral("\npid %1\n").arg(run.pid)));
-    QVERIFY(report.contains(QStringLiteral("\nthread 0x%1\n").arg(thread)));
-    QVERIFY(report.contains(QStringLiteral("\nsignal %1 %2\n").arg(signalName).arg(signalNumber)));
-    QVERIFY(report.contains(QStringLiteral("\ncode 0x%1\n").arg(code)));
-    QVERIFY(QRegularExpression(QStringLiteral("\naddress 0x%1\n").arg(address))
-                .match(report)
-                .hasMatch());
-    QVERIFY(QRegularExpression(QStringLiteral("\nregisters:\n(  \\w+ 0x[0-9a-f]+\n){8,}"))
-                .match(report)
-                .hasMatch());
+    for (const QString &line :
+         {QStringLiteral("pid %1").arg(run.pid), QStringLiteral("thread 0x") + thread,
+          QStringLiteral("signal SIG%1 %2").arg(sigabbrev_np(signalNumber)).arg(signalNumber),
+          QStringLiteral("code 0x") + code})
+        QVERIFY2(report.contains(QLatin1Char('\n') + line + QLatin1Char('\n')), qPrintable(line));
+    QVERIFY(report.contains(QRegularExpression(QStringLiteral("\naddress 0x%1\n").arg(address))));
+    QVERIFY(report.contains(
+        QRegularExpression(QStringLiteral("\nregisters:\n(  \\w+ 0x[0-9a-f]+\n){8,}"))));
     // The backtrace names the faulting function, below the handler's own frames.
     const qsizetype backtrace = report.indexOf(QStringLiteral("\nbacktrace:\n"));
     const qsizetype maps = report.indexOf(QStringLiteral("\nmaps:\n"));
     QVERIFY(backtrace > 0 && maps > backtrace);
-    QVERIFY2(report.mid(backtrace, maps - backtrace)
-                 .contains(QStringLiteral("(") + function + QStringLiteral("+0x")),
-             qPrintable(report.mid(backtrace, maps - backtrace)));
+    const QString frames = report.mid(backtrace, maps - backtrace);
+    QVERIFY2(frames.contains(QLatin1Char('(') + function + QStringLiteral("+0x")),
+             qPrintable(frames));
     QVERIFY(report.mid(maps).contains(QStringLiteral("diagchild")));
     QVERIFY(report.mid(maps).contains(QStringLiteral("[stack]")));
 }
@@ -178,26 +160,14 @@ void TestCrash::terminates()
 {
     QFETCH(QString, scenario);
     QFETCH(QString, reason);
-    QTemporaryDir home;
-    const ChildRun run = runChild(scenario, home.path());
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitStatus, QProcess::CrashExit);
-    QCOMPARE(run.exitCode, SIGABRT);
-
-    const Outcome outcome = readBack(home.path());
-    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
-    const QStringList expected = {timestamp + QStringLiteral(" FATAL === std::terminate === ") +
-                                      QRegularExpression::escape(reason),
-                                  dumpWrittenLine(home.path(), run.pid)};
-    const QString problem = LogExpect::mismatch(outcome.lines, expected);
+    ChildRun run;
+    QString report;
+    const QString problem = crashRun(scenario, SIGABRT,
+                                     {timestamp + QStringLiteral(" FATAL === std::terminate === ") +
+                                          QRegularExpression::escape(reason),
+                                      QStringLiteral("%dump")},
+                                     &run, &report);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-
-    const QString dumpPath = QRegularExpression(dumpWrittenLine(home.path(), run.pid))
-                                 .match(outcome.lines.at(1))
-                                 .captured(1);
-    QFile dump(dumpPath);
-    QVERIFY(dump.open(QIODevice::ReadOnly));
-    const QString report = QString::fromUtf8(dump.readAll());
     QVERIFY(report.contains(QStringLiteral("\nreason %1\n").arg(reason)));
     QVERIFY(!report.contains(QStringLiteral("\nsignal ")));
     QVERIFY(report.contains(QStringLiteral("\nbacktrace:\n")));
@@ -210,16 +180,14 @@ void TestCrash::dumpCannotBeCreated_data()
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<QStringList>("after");
-    QTest::newRow("crash")
-        << "segv-nodump" << SIGSEGV
-        << QStringList{timestamp + QStringLiteral(" FATAL === CRASH === code=0xc0000005 "
-                                                  "\\(ACCESS_VIOLATION\\) address=0x2a0 "
-                                                  "thread=0x[0-9a-f]+"),
-                       timestamp + QStringLiteral(" FATAL minidump could NOT be written")};
-    QTest::newRow("terminate")
-        << "terminate-nodump" << SIGABRT
-        << QStringList{timestamp +
-                       QStringLiteral(" FATAL === std::terminate === no active exception")};
+    QTest::newRow("crash") << "segv-nodump" << SIGSEGV
+                           << QStringList{timestamp + " FATAL === CRASH === code=0xc0000005 "
+                                                      "\\(ACCESS_VIOLATION\\) address=0x2a0 "
+                                                      "thread=0x%tid",
+                                          timestamp + " FATAL minidump could NOT be written"};
+    QTest::newRow("terminate") << "terminate-nodump" << SIGABRT
+                               << QStringList{timestamp +
+                                              " FATAL === std::terminate === no active exception"};
 }
 
 void TestCrash::dumpCannotBeCreated()
@@ -227,22 +195,9 @@ void TestCrash::dumpCannotBeCreated()
     QFETCH(QString, scenario);
     QFETCH(int, signalNumber);
     QFETCH(QStringList, after);
-    QTemporaryDir home;
-    const ChildRun run = runChild(scenario, home.path());
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitStatus, QProcess::CrashExit);
-    QCOMPARE(run.exitCode, signalNumber);
-    const Outcome outcome = readBack(home.path());
-    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
-    const QString problem = LogExpect::mismatch(outcome.lines, after);
+    ChildRun run;
+    const QString problem = crashRun(scenario, signalNumber, after, &run);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    // Only the directories that stood in the way carry the dump's name.
-    const QFileInfoList entries =
-        QDir(childLogDir(home.path()))
-            .entryInfoList({QStringLiteral("crash-*")}, QDir::AllEntries | QDir::NoDotAndDotDot);
-    QVERIFY(!entries.isEmpty());
-    for (const QFileInfo &entry : entries)
-        QVERIFY2(entry.isDir(), qPrintable(entry.fileName()));
 }
 
 QTEST_GUILESS_MAIN(TestCrash)

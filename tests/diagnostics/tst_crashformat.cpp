@@ -12,12 +12,8 @@ class TestCrashFormat : public QObject
     Q_OBJECT
 
 private slots:
-    void hex_data();
-    void hex();
-    void hex8_data();
-    void hex8();
-    void decimal_data();
-    void decimal();
+    void numbers_data();
+    void numbers();
     void truncation();
     void exceptionNames_data();
     void exceptionNames();
@@ -31,64 +27,38 @@ private slots:
     void signalCodes();
 };
 
-void TestCrashFormat::hex_data()
+void TestCrashFormat::numbers_data()
 {
+    QTest::addColumn<char>("form"); // 'x' hexadecimal, '8' eight hex digits, 'd' decimal
     QTest::addColumn<quint64>("value");
     QTest::addColumn<QByteArray>("text");
-    QTest::newRow("zero") << quint64(0) << QByteArray("0");
-    QTest::newRow("26") << quint64(26) << QByteArray("1a");
-    QTest::newRow("2a0") << quint64(0x2a0) << QByteArray("2a0");
-    QTest::newRow("no padding") << quint64(0x10) << QByteArray("10");
-    QTest::newRow("max") << quint64(~0ULL) << QByteArray("ffffffffffffffff");
-    QTest::newRow("address") << quint64(0x7ffdeadbeef0ULL) << QByteArray("7ffdeadbeef0");
+    QTest::newRow("hex zero") << 'x' << quint64(0) << QByteArray("0");
+    QTest::newRow("hex 26") << 'x' << quint64(26) << QByteArray("1a");
+    QTest::newRow("hex no padding") << 'x' << quint64(0x10) << QByteArray("10");
+    QTest::newRow("hex address") << 'x' << quint64(0x7ffdeadbeef0ULL) << QByteArray("7ffdeadbeef0");
+    QTest::newRow("hex max") << 'x' << quint64(~0ULL) << QByteArray("ffffffffffffffff");
+    QTest::newRow("code zero") << '8' << quint64(0) << QByteArray("00000000");
+    QTest::newRow("code small") << '8' << quint64(0x1d) << QByteArray("0000001d");
+    QTest::newRow("code below 0x10000000") << '8' << quint64(0x0fffffff) << QByteArray("0fffffff");
+    QTest::newRow("code access violation") << '8' << quint64(0xC0000005) << QByteArray("c0000005");
+    QTest::newRow("code max") << '8' << quint64(0xffffffff) << QByteArray("ffffffff");
+    QTest::newRow("decimal 0") << 'd' << quint64(0) << QByteArray("0");
+    QTest::newRow("decimal 4194304") << 'd' << quint64(4194304) << QByteArray("4194304");
+    QTest::newRow("decimal max") << 'd' << quint64(~0ULL) << QByteArray("18446744073709551615");
 }
 
-void TestCrashFormat::hex()
+void TestCrashFormat::numbers()
 {
+    QFETCH(char, form);
     QFETCH(quint64, value);
     QFETCH(QByteArray, text);
     char buf[64];
     const std::size_t len = appendText(buf, sizeof buf, 0, "x=");
-    QCOMPARE(appendHex(buf, sizeof buf, len, value), std::size_t(2 + text.size()));
+    const std::size_t end = form == 'x'   ? appendHex(buf, sizeof buf, len, value)
+                            : form == '8' ? appendHex8(buf, sizeof buf, len, quint32(value))
+                                          : appendDecimal(buf, sizeof buf, len, value);
     QCOMPARE(QByteArray(buf), "x=" + text);
-    QCOMPARE(QByteArray::number(value, 16), text);
-}
-
-void TestCrashFormat::hex8_data()
-{
-    QTest::addColumn<quint32>("value");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("zero") << quint32(0) << QByteArray("00000000");
-    QTest::newRow("small code") << quint32(0x1d) << QByteArray("0000001d");
-    QTest::newRow("below 0x10000000") << quint32(0x0fffffff) << QByteArray("0fffffff");
-    QTest::newRow("access violation") << quint32(0xC0000005) << QByteArray("c0000005");
-    QTest::newRow("max") << quint32(0xffffffff) << QByteArray("ffffffff");
-}
-
-void TestCrashFormat::hex8()
-{
-    QFETCH(quint32, value);
-    QFETCH(QByteArray, text);
-    char buf[16];
-    QCOMPARE(appendHex8(buf, sizeof buf, 0, value), std::size_t(8));
-    QCOMPARE(QByteArray(buf), text);
-}
-
-void TestCrashFormat::decimal_data()
-{
-    QTest::addColumn<quint64>("value");
-    QTest::newRow("0") << quint64(0);
-    QTest::newRow("7") << quint64(7);
-    QTest::newRow("4194304") << quint64(4194304);
-    QTest::newRow("max") << quint64(~0ULL);
-}
-
-void TestCrashFormat::decimal()
-{
-    QFETCH(quint64, value);
-    char buf[32];
-    appendDecimal(buf, sizeof buf, 0, value);
-    QCOMPARE(QByteArray(buf), QByteArray::number(value));
+    QCOMPARE(end, std::size_t(2 + text.size()));
 }
 
 void TestCrashFormat::truncation()

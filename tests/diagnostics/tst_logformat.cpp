@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,8 +11,6 @@ class TestLogFormat : public QObject
     Q_OBJECT
 
 private slots:
-    void levelFields_data();
-    void levelFields();
     void messageLines_data();
     void messageLines();
     void fixedLines();
@@ -22,26 +19,6 @@ private slots:
     void pruning_data();
     void pruning();
 };
-
-void TestLogFormat::levelFields_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("field");
-    QTest::newRow("debug") << int(QtDebugMsg) << "DEBUG";
-    QTest::newRow("warning") << int(QtWarningMsg) << "WARN ";
-    QTest::newRow("critical") << int(QtCriticalMsg) << "CRIT ";
-    QTest::newRow("fatal") << int(QtFatalMsg) << "FATAL";
-    QTest::newRow("info") << int(QtInfoMsg) << "INFO ";
-    QTest::newRow("unknown value") << 99 << "INFO ";
-}
-
-void TestLogFormat::levelFields()
-{
-    QFETCH(int, type);
-    QFETCH(QString, field);
-    QCOMPARE(levelField(static_cast<QtMsgType>(type)), field);
-    QCOMPARE(levelField(static_cast<QtMsgType>(type)).size(), 5);
-}
 
 void TestLogFormat::messageLines_data()
 {
@@ -70,6 +47,8 @@ void TestLogFormat::messageLines_data()
         << ts + " FATAL [ffffffffffffffff] ü (grüße.cpp:1)";
     QTest::newRow("empty message")
         << int(QtWarningMsg) << quint64(2) << "" << QByteArray() << 0 << ts + " WARN  [2] ";
+    QTest::newRow("unknown type as info")
+        << 99 << quint64(3) << "odd" << QByteArray() << 0 << ts + " INFO  [3] odd";
 }
 
 void TestLogFormat::messageLines()
@@ -80,11 +59,11 @@ void TestLogFormat::messageLines()
     QFETCH(QByteArray, file);
     QFETCH(int, line);
     QFETCH(QString, expected);
-    const QString ts = QStringLiteral("2026-01-02 03:04:05.006");
-    const QString built = formatMessageLine(ts, static_cast<QtMsgType>(type), threadId, message,
-                                            file.isNull() ? nullptr : file.constData(), line);
+    const QString built =
+        formatMessageLine(QStringLiteral("2026-01-02 03:04:05.006"), static_cast<QtMsgType>(type),
+                          threadId, message, file.isNull() ? nullptr : file.constData(), line);
     QCOMPARE(built, expected);
-    // The thread field always opens in column 31.
+    // The level field is five wide: the thread field always opens in column 31.
     QCOMPARE(built.indexOf(QLatin1Char('[')), 30);
 }
 
@@ -112,9 +91,6 @@ void TestLogFormat::directoryAndFileName()
     const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
     QCOMPARE(logFilePath(QStringLiteral("/l"), start, 4242),
              QStringLiteral("/l/updater-20260304-050607-4242.log"));
-    QVERIFY(QRegularExpression(QStringLiteral("^/l/updater-\\d{8}-\\d{6}-1\\.log$"))
-                .match(logFilePath(QStringLiteral("/l"), QDateTime::currentDateTime(), 1))
-                .hasMatch());
 }
 
 void TestLogFormat::header()
@@ -129,8 +105,6 @@ void TestLogFormat::header()
         QStringLiteral("host arch    arm64"),          QStringLiteral("qt runtime   6.4.2"),
         QStringLiteral("log file     /l/f.log"),       QString()};
     QCOMPARE(lines, expected);
-    for (int i = 1; i < 7; ++i)
-        QCOMPARE(lines.at(i).indexOf(QRegularExpression(QStringLiteral("\\S"), {}), 13), 13);
 }
 
 void TestLogFormat::pruning_data()
@@ -140,7 +114,6 @@ void TestLogFormat::pruning_data()
     QTest::newRow("25 logs") << 25 << 20;
     QTest::newRow("21 logs") << 21 << 20;
     QTest::newRow("exactly 20") << 20 << 20;
-    QTest::newRow("3 logs") << 3 << 3;
     QTest::newRow("none") << 0 << 0;
 }
 

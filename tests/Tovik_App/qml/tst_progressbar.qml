@@ -48,11 +48,8 @@ TestCase {
     }
 
     function test_defaults() {
-        compare(bar.isFlashing, false);
-        compare(bar.percentage, 0);
-        compare(bar.fileName, "");
-        compare(bar.mode, "flashing");
-        compare(bar.visible, false);
+        compare([bar.isFlashing, bar.percentage, bar.fileName, bar.mode, bar.visible],
+                [false, 0, "", "flashing", false]);
         bar.isFlashing = true;
         compare(bar.visible, true);
         fuzzyCompare(bar.width, 0.4 * host.width, 0.01);
@@ -60,28 +57,19 @@ TestCase {
         compare(part("progressCaption").text, "Working...");
         compare(part("progressText").text, "0%");
         compare(part("progressFill").width, 0);
-    }
-
-    function test_noParentWidth() {
         var orphan = component.createObject(null);
-        compare(orphan.width, 300);
-        compare(orphan.height, 120);
+        compare([orphan.width, orphan.height], [300, 120]);
         orphan.destroy();
     }
 
     function test_caption_data() {
-        return [
-            { tag: "downloading", mode: "downloading", fileName: "", caption: "Downloading..." },
-            { tag: "downloading ignores name", mode: "downloading", fileName: "fw.tvq",
-              caption: "Downloading..." },
-            { tag: "transfer with name", mode: "transfer", fileName: "tovik_1.6.0.tvq",
-              caption: "Transferring: tovik_1.6.0.tvq" },
-            { tag: "transfer without name", mode: "transfer", fileName: "",
-              caption: "Transferring..." },
-            { tag: "flashing", mode: "flashing", fileName: "x", caption: "Working..." },
-            { tag: "unknown", mode: "Downloading", fileName: "", caption: "Working..." },
-            { tag: "empty", mode: "", fileName: "", caption: "Working..." }
-        ];
+        return [["downloading", "", "Downloading..."], ["downloading", "fw.tvq", "Downloading..."],
+                ["transfer", "tovik_1.6.0.tvq", "Transferring: tovik_1.6.0.tvq"],
+                ["transfer", "", "Transferring..."], ["flashing", "x", "Working..."],
+                ["Downloading", "", "Working..."], ["", "", "Working..."]].map(function(r) {
+            return { tag: "'" + r[0] + "' '" + r[1] + "'", mode: r[0], fileName: r[1],
+                     caption: r[2] };
+        });
     }
 
     function test_caption(data) {
@@ -91,30 +79,18 @@ TestCase {
     }
 
     function test_percentage_data() {
-        return [
-            { tag: "0", value: 0, text: "0%", fill: 0 },
-            { tag: "100", value: 100, text: "100%", fill: 1 },
-            { tag: "42.5 rounds up", value: 42.5, text: "43%", fill: 0.425 },
-            { tag: "42.4 rounds down", value: 42.4, text: "42%", fill: 0.424 },
-            { tag: "-5 unclamped", value: -5, text: "-5%", fill: 0 },
-            { tag: "-2.5 halves upward", value: -2.5, text: "-2%", fill: 0 },
-            { tag: "150 unclamped", value: 150, text: "150%", fill: 1.5 }
-        ];
+        // Unclamped here; past 100 the fill is wider than the track, which clips it.
+        return [[0, "0%", 0], [100, "100%", 1], [42.5, "43%", 0.425], [42.4, "42%", 0.424],
+                [-5, "-5%", 0], [-2.5, "-2%", 0], [150, "150%", 1.5]].map(function(r) {
+            return { tag: String(r[0]), value: r[0], text: r[1], fill: r[2] };
+        });
     }
 
     function test_percentage(data) {
         bar.isFlashing = true;
         bar.percentage = data.value;
-        var track = part("progressTrack");
         compare(part("progressText").text, data.text);
-        fuzzyCompare(part("progressFill").width, track.width * data.fill, 0.01);
-        // Past 100 the fill is wider than the bar, which clips it at its right edge.
-        compare(track.clip, true);
-        compare(track.height, 18);
-        verify(Qt.colorEqual(track.color, "transparent"));
-        verify(Qt.colorEqual(part("progressFill").color, "#44BACD"));
-        verify(Qt.colorEqual(part("progressBackground").color, "#222"));
-        compare(part("progressBackground").width, track.width);
+        fuzzyCompare(part("progressFill").width, part("progressTrack").width * data.fill, 0.01);
     }
 
     function test_structure() {
@@ -125,18 +101,21 @@ TestCase {
         fuzzyCompare(column.y + column.height / 2, bar.height / 2, 0.5);
         compare(column.spacing, 12);
         var caption = part("progressCaption");
-        compare(caption.width, column.width);
-        compare(caption.font.family, "Poppins");
-        compare(caption.font.pixelSize, Math.round(0.08 * column.width));
-        compare(caption.wrapMode, Text.WrapAtWordBoundaryOrAnywhere);
-        compare(caption.horizontalAlignment, Text.AlignHCenter);
+        compare([caption.width, caption.font.family, caption.font.pixelSize, caption.wrapMode,
+                 caption.horizontalAlignment],
+                [column.width, "Poppins", Math.round(0.08 * column.width),
+                 Text.WrapAtWordBoundaryOrAnywhere, Text.AlignHCenter]);
         verify(Qt.colorEqual(caption.color, "white"));
         var text = part("progressText");
-        compare(text.font.pixelSize, 14);
-        compare(text.font.family, "Poppins");
+        compare([text.font.pixelSize, text.font.family], [14, "Poppins"]);
         var track = part("progressTrack");
         fuzzyCompare(text.x + text.width / 2, track.width / 2, 0.5);
         fuzzyCompare(track.y, caption.height + 12, 0.5);
+        compare([track.clip, track.height, part("progressBackground").width],
+                [true, 18, track.width]);
+        verify(Qt.colorEqual(track.color, "transparent"));
+        verify(Qt.colorEqual(part("progressFill").color, "#44BACD"));
+        verify(Qt.colorEqual(part("progressBackground").color, "#222"));
     }
 
     function test_longCaptionWraps() {

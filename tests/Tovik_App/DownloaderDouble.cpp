@@ -1,6 +1,0 @@
-#include "DownloaderDouble.h"
-
-void DownloaderDouble::downloadFile()
-{
-    record(QStringLiteral("downloadFile"));
-}

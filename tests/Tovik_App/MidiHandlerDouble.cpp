@@ -1,6 +1,0 @@
-#include "MidiHandlerDouble.h"
-
-void MidiHandlerDouble::sendTransferSysEx()
-{
-    record(QStringLiteral("sendTransferSysEx"));
-}
