@@ -100,6 +100,24 @@ void blockDumpFiles()
                           .arg(QCoreApplication::applicationPid()));
 }
 
+// Runs the fault here or on a worker thread prepared as the program prepares its own.
+template<typename Fault> void crashOn(bool onWorker, Fault fault)
+{
+    if (!onWorker) {
+        printTid("main");
+        fault();
+        return;
+    }
+    QThread *worker = QThread::create([fault] {
+        prepareThreadForCrashHandling();
+        printTid("worker");
+        fault();
+    });
+    worker->setStackSize(1024 * 1024);
+    worker->start();
+    worker->wait();
+}
+
 void noCoreFiles()
 {
     rlimit limit{};
@@ -208,43 +226,22 @@ int main(int argc, char *argv[])
     }
 
     // Everything below ends the process.
-    if (scenario == "segv-main" || scenario == "segv-locked" || scenario == "segv-nodump") {
-        if (scenario == "segv-nodump")
-            blockDumpFiles();
-        printTid("main");
+    if (scenario == "segv-nodump" || scenario == "terminate-nodump")
+        blockDumpFiles();
+    const bool onWorker = scenario.endsWith("-worker");
+    if (scenario.startsWith("segv-")) {
         if (scenario == "segv-locked")
             logState().logMutex.lock(); // as if the fault came from inside writeLogLine
-        diagCrashNullWrite();
-    } else if (scenario == "segv-worker") {
-        QThread *worker = QThread::create([] {
-            prepareThreadForCrashHandling();
-            printTid("worker");
-            diagCrashNullWrite();
-        });
-        worker->start();
-        worker->wait();
-    } else if (scenario == "overflow") {
-        printTid("main");
-        return diagCrashRecurse(0);
-    } else if (scenario == "overflow-worker") {
-        QThread *worker = QThread::create([] {
-            prepareThreadForCrashHandling();
-            printTid("worker");
-            diagCrashRecurse(0);
-        });
-        worker->setStackSize(1024 * 1024);
-        worker->start();
-        worker->wait();
+        crashOn(onWorker, [] { diagCrashNullWrite(); });
+    } else if (scenario.startsWith("overflow")) {
+        crashOn(onWorker, [] { (void)diagCrashRecurse(0); });
     } else if (scenario == "divzero") {
-        printTid("main");
-        return diagCrashDivide();
+        crashOn(false, [] { (void)diagCrashDivide(); });
     } else if (scenario == "illegal") {
         diagCrashIllegal();
     } else if (scenario == "bus") {
         return diagCrashBus(qPrintable(logState().logDir));
-    } else if (scenario == "terminate" || scenario == "terminate-nodump") {
-        if (scenario == "terminate-nodump")
-            blockDumpFiles();
+    } else if (scenario.startsWith("terminate")) {
         std::terminate();
     } else if (scenario == "throw-std") {
         throw std::runtime_error("boom");

@@ -89,16 +89,10 @@ void TestCrashFormat::exceptionNames_data()
 {
     QTest::addColumn<quint32>("code");
     QTest::addColumn<QByteArray>("name");
-    QTest::newRow("access violation") << quint32(0xC0000005) << QByteArray("ACCESS_VIOLATION");
-    QTest::newRow("in page") << quint32(0xC0000006) << QByteArray("IN_PAGE_ERROR");
-    QTest::newRow("illegal") << quint32(0xC000001D) << QByteArray("ILLEGAL_INSTRUCTION");
-    QTest::newRow("int div") << quint32(0xC0000094) << QByteArray("INT_DIVIDE_BY_ZERO");
+    // The names a Linux signal maps to are in the crash lines of the crash tests.
     QTest::newRow("priv") << quint32(0xC0000096) << QByteArray("PRIV_INSTRUCTION");
-    QTest::newRow("stack") << quint32(0xC00000FD) << QByteArray("STACK_OVERFLOW");
     QTest::newRow("heap") << quint32(0xC0000374) << QByteArray("HEAP_CORRUPTION");
     QTest::newRow("c++") << quint32(0xE06D7363) << QByteArray("C++ exception");
-    QTest::newRow("breakpoint") << quint32(0x80000003) << QByteArray("unknown");
-    QTest::newRow("zero") << quint32(0) << QByteArray("unknown");
     QTest::newRow("neighbour") << quint32(0xC0000007) << QByteArray("unknown");
 }
 
