@@ -120,6 +120,7 @@ void TestLogFile::pruningAtStartUp_data()
 {
     QTest::addColumn<int>("existing");
     QTest::newRow("25 old logs") << 25;
+    QTest::newRow("21 old logs") << 21;
     QTest::newRow("20 old logs") << 20;
     QTest::newRow("first run") << 0;
 }
@@ -132,10 +133,12 @@ void TestLogFile::pruningAtStartUp()
     QVERIFY(QDir().mkpath(dir));
     const QDateTime base = QDateTime::currentDateTime().addDays(-10);
     QStringList olds;
-    // Old runs whose names sort against their age, then older files that are not logs.
+    // Old runs whose names sort against their age, then older entries that are not logs.
     for (int i = 0; i < existing; ++i)
         olds << QStringLiteral("updater-20000101-0000%1-1.log").arg(99 - i);
-    olds << QStringLiteral("crash-20000101-000000-1.dmp") << QStringLiteral("readme.txt");
+    olds << QStringLiteral("crash-20000101-000000-1.dmp") << QStringLiteral("readme.txt")
+         << QStringLiteral("updater.log") << QStringLiteral("updater-x.log.bak");
+    QVERIFY(QDir(dir).mkdir(QStringLiteral("updater-dir.log")));
     for (int i = 0; i < olds.size(); ++i) {
         QFile file(dir + QLatin1Char('/') + olds.at(i));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -153,6 +156,7 @@ void TestLogFile::pruningAtStartUp()
     for (int i = 0; i < olds.size(); ++i)
         QVERIFY2(left.contains(olds.at(i)) == (i >= existing - 20), qPrintable(olds.at(i)));
     QCOMPARE(left.filter(QStringLiteral("-%1.log").arg(run.pid)).size(), 1);
+    QVERIFY(QFileInfo(dir + QStringLiteral("/updater-dir.log")).isDir());
 }
 
 void TestLogFile::unwritableDirectory()

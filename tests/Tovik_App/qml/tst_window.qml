@@ -613,15 +613,6 @@ TestCase {
         ["openGroovesButton", "openMidiFilesButton", 0.01],
         ["transferInfoText", "openGroovesButton", 0.04],
         ["completeTransferButton", "transferInfoText", 0.02]]
-    // Each [name, width / height, text size / height, smallest text size].
-    readonly property var sizes: [
-        ["updateButton", 3, 0.35, 1], ["transferButton", 3, 0.35, 1],
-        ["startUpdateButton", 3, 0.25, 1], ["closeApplicationButton", 3, 0.25, 1],
-        ["openProjectsButton", 3.2, 0.22, 9], ["openDefinitionsButton", 3.2, 0.22, 9],
-        ["openMidiFilesButton", 3.2, 0.22, 9], ["openGroovesButton", 3.2, 0.22, 9],
-        ["completeTransferButton", 3.2, 0.22, 10], ["versionText", 2, 0.15, 1],
-        ["infoText", 4, 0.21, 1]]
-
     function expectBelow(name, above, margin) {
         fuzzyCompare(el(name).y, el(above).y + el(above).height + margin, 0.5, name + " top");
     }
@@ -662,16 +653,6 @@ TestCase {
         }
         for (var b = 0; b < stacking.length; ++b)
             expectBelow(stacking[b][0], stacking[b][1], stacking[b][2] * H);
-        for (var s = 0; s < sizes.length; ++s) {
-            var sized = el(sizes[s][0]);
-            fuzzyCompare(sized.height, L / sizes[s][1], 0.01, sizes[s][0] + " height");
-            fuzzyCompare(sized.font.pixelSize, Math.max(sized.height * sizes[s][2], sizes[s][3]),
-                         1, sizes[s][0] + " text size");
-            compare(sized.font.bold, true);
-        }
-        fuzzyCompare(el("infoConnectText").font.pixelSize, Math.max(0.038 * L, 11), 1);
-        fuzzyCompare(el("transferInfoText").font.pixelSize, Math.max(0.04 * L, 12), 1);
-        compare(el("transferInfoText").font.bold, false);
         compare(el("genericProgressBar").height, 120);
 
         // versionText moves below the progress bar while that is shown.
