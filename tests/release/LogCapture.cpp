@@ -1,44 +1,34 @@
 #include "LogCapture.h"
 
+#include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 
 namespace {
 QMutex captureMutex;
 QStringList captured;
+
+void capture(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    const char *level = type == QtInfoMsg      ? "INFO"
+                        : type == QtWarningMsg ? "WARN"
+                        : type == QtDebugMsg   ? "DEBUG"
+                                               : "CRIT";
+    QMutexLocker lock(&captureMutex);
+    captured.append(QLatin1String(level) + QLatin1Char(' ') + text);
+}
 } // namespace
 
 LogCapture::LogCapture()
 {
-    clear();
-    previous = qInstallMessageHandler(&LogCapture::handler);
+    QMutexLocker lock(&captureMutex);
+    captured.clear();
+    previous = qInstallMessageHandler(&capture);
 }
 
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(previous);
-}
-
-void LogCapture::handler(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    const char *level = "DEBUG";
-    switch (type) {
-    case QtInfoMsg:
-        level = "INFO";
-        break;
-    case QtWarningMsg:
-        level = "WARN";
-        break;
-    case QtCriticalMsg:
-        level = "CRIT";
-        break;
-    case QtFatalMsg:
-        level = "FATAL";
-        break;
-    case QtDebugMsg:
-        break;
-    }
-    QMutexLocker lock(&captureMutex);
-    captured.append(QLatin1String(level) + QLatin1Char(' ') + text);
 }
 
 QStringList LogCapture::lines() const
@@ -49,16 +39,14 @@ QStringList LogCapture::lines() const
 
 QStringList LogCapture::linesStartingWith(const QString &prefix) const
 {
-    QStringList result;
-    for (const QString &line : lines()) {
-        if (line.startsWith(prefix))
-            result.append(line);
-    }
-    return result;
+    return lines().filter(
+        QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
 }
 
-void LogCapture::clear()
+QStringList LogCapture::warnings() const
 {
-    QMutexLocker lock(&captureMutex);
-    captured.clear();
+    QStringList texts = linesStartingWith(QStringLiteral("WARN "));
+    for (QString &text : texts)
+        text.remove(0, 5);
+    return texts;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QMutex>
 #include <QStringList>
 #include <QtGlobal>
 
-// Collects the messages of Qt's message functions while it exists, as "INFO <text>" or
-// "WARN <text>", so tests can assert the exact log texts.
+// Collects the messages of Qt's message functions from every thread while it exists, as
+// "INFO <text>" or "WARN <text>", so tests can assert the exact log texts.
 class LogCapture
 {
 public:
@@ -17,9 +16,9 @@ public:
     QStringList lines() const;
     // The lines that begin with the given prefix.
     QStringList linesStartingWith(const QString &prefix) const;
-    void clear();
+    // The warnings' texts alone.
+    QStringList warnings() const;
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text);
     QtMessageHandler previous = nullptr;
 };

@@ -1,7 +1,5 @@
 #include "ReleaseTestSupport.h"
 
-#include "release/Downloader.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,6 +46,19 @@ bool fetchCatalogue(Downloader &downloader, int timeoutMs)
     return done.wait(timeoutMs);
 }
 
+bool eventsMatch(const QStringList &events, const QStringList &expected)
+{
+    if (events.size() != expected.size())
+        return false;
+    for (qsizetype i = 0; i < events.size(); ++i) {
+        const QString &want = expected.at(i);
+        if (want.endsWith(QLatin1Char('*')) ? !events.at(i).startsWith(want.chopped(1))
+                                            : events.at(i) != want)
+            return false;
+    }
+    return true;
+}
+
 OutcomeRecorder::OutcomeRecorder(Downloader *downloader)
 {
     connect(downloader, &Downloader::downloadStatus, this,
@@ -75,4 +86,22 @@ bool OutcomeRecorder::waitForTransferSignals(int count, int timeoutMs)
             return false;
     }
     return true;
+}
+
+OneRelease::OneRelease(const QByteArray &bytes, const QString &name, ReleaseServer::Mode mode)
+    : server(mode)
+    , downloader(server.baseUrl())
+    , recorder(&downloader)
+{
+    server.setCatalogue(
+        QStringLiteral(R"([{"file_name":"%1","version":"1.5.0"}])").arg(name).toUtf8());
+    server.addFile(name, bytes);
+}
+
+bool OneRelease::download(int transferSignals)
+{
+    if (!fetchCatalogue(downloader))
+        return false;
+    downloader.downloadFile();
+    return recorder.waitForTransferSignals(transferSignals);
 }

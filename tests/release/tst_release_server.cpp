@@ -88,35 +88,32 @@ void TestReleaseServer::answersOnTheWire_data()
     QTest::addColumn<QByteArray>("mustContain");
     QTest::addColumn<QByteArray>("mustNotContain");
 
+    const auto request = [](const char *method, const char *path) {
+        return QByteArray(method) + ' ' + path + " HTTP/1.1\r\nConnection: close\r\n\r\n";
+    };
     const int normal = int(ServeRule::Head::Normal);
-    QTest::newRow("head") << QByteArray(
-                                 "HEAD /releases/fw.tvq HTTP/1.1\r\nConnection: close\r\n\r\n")
-                          << normal << QByteArray("HTTP/1.1 200 OK")
-                          << QByteArray("Content-Length: 10\r\n") << QByteArray("0123456789");
-    QTest::newRow("head refused")
-        << QByteArray("HEAD /releases/fw.tvq HTTP/1.1\r\nConnection: close\r\n\r\n")
-        << int(ServeRule::Head::Refuse405) << QByteArray("HTTP/1.1 405 Method Not Allowed")
-        << QByteArray("Allow: GET") << QByteArray("0123456789");
+    const QByteArray ok("HTTP/1.1 200 OK");
+    const QByteArray notAllowed("HTTP/1.1 405 Method Not Allowed");
+    const QByteArray notFound("HTTP/1.1 404 Not Found");
+    const QByteArray body("0123456789");
+    QTest::newRow("head") << request("HEAD", "/releases/fw.tvq") << normal << ok
+                          << QByteArray("Content-Length: 10\r\n") << body;
+    QTest::newRow("head refused") << request("HEAD", "/releases/fw.tvq")
+                                  << int(ServeRule::Head::Refuse405) << notAllowed
+                                  << QByteArray("Allow: GET") << body;
     QTest::newRow("head without length")
-        << QByteArray("HEAD /releases/fw.tvq HTTP/1.1\r\nConnection: close\r\n\r\n")
-        << int(ServeRule::Head::NoContentLength) << QByteArray("HTTP/1.1 200 OK")
+        << request("HEAD", "/releases/fw.tvq") << int(ServeRule::Head::NoContentLength) << ok
         << QByteArray("Content-Type") << QByteArray("Content-Length");
-    QTest::newRow("get") << QByteArray("GET /releases/fw.tvq HTTP/1.1\r\nConnection: close\r\n\r\n")
-                         << normal << QByteArray("HTTP/1.1 200 OK")
-                         << QByteArray("Content-Length: 10\r\n\r\n0123456789") << QByteArray();
-    QTest::newRow("unknown file")
-        << QByteArray("GET /releases/other.tvq HTTP/1.1\r\nConnection: close\r\n\r\n") << normal
-        << QByteArray("HTTP/1.1 404 Not Found") << QByteArray("404") << QByteArray("0123456789");
+    QTest::newRow("get") << request("GET", "/releases/fw.tvq") << normal << ok
+                         << QByteArray("Content-Length: 10\r\n\r\n") + body << QByteArray();
+    QTest::newRow("unknown file") << request("GET", "/releases/other.tvq") << normal << notFound
+                                  << QByteArray("404") << body;
     QTest::newRow("outside releases")
-        << QByteArray("GET /fw.tvq HTTP/1.1\r\nConnection: close\r\n\r\n") << normal
-        << QByteArray("HTTP/1.1 404 Not Found") << QByteArray("404") << QByteArray("0123456789");
-    QTest::newRow("other method")
-        << QByteArray("DELETE /releases/fw.tvq HTTP/1.1\r\nConnection: close\r\n\r\n") << normal
-        << QByteArray("HTTP/1.1 405 Method Not Allowed") << QByteArray("Allow: GET, HEAD")
-        << QByteArray("0123456789");
+        << request("GET", "/fw.tvq") << normal << notFound << QByteArray("404") << body;
+    QTest::newRow("other method") << request("DELETE", "/releases/fw.tvq") << normal << notAllowed
+                                  << QByteArray("Allow: GET, HEAD") << body;
     QTest::newRow("bad request") << QByteArray("HELLO\r\n\r\n") << normal
-                                 << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray()
-                                 << QByteArray("0123456789");
+                                 << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray() << body;
 }
 
 void TestReleaseServer::answersOnTheWire()

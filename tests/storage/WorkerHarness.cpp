@@ -4,7 +4,7 @@
 
 WorkerHarness::WorkerHarness(VolumeList *volumes, VolumeDismounter *dismounter)
 {
-    fileManager = new FileManager(volumes, dismounter);
+    fileManager = volumes ? new FileManager(volumes, dismounter) : new FileManager();
     fileManager->moveToThread(&thread);
     connect(&thread, &QThread::finished, fileManager, &QObject::deleteLater);
     thread.start();

@@ -11,12 +11,12 @@ class VolumeList;
 
 // A FileManager on a worker thread of its own, wired as the program wires it: requests go out
 // as signals of this object (queued across the threads) and results come back as its own
-// signals, re-emitted on the test's thread.
+// signals, re-emitted on the test's thread. Without seams it uses the real ones of the system.
 class WorkerHarness : public QObject
 {
     Q_OBJECT
 public:
-    WorkerHarness(VolumeList *volumes, VolumeDismounter *dismounter);
+    explicit WorkerHarness(VolumeList *volumes = nullptr, VolumeDismounter *dismounter = nullptr);
     ~WorkerHarness() override;
 
     QThread *workerThread() { return &thread; }

@@ -1,4 +1,4 @@
-#include "MessageRecorder.h"
+#include "LogCapture.h"
 #include "WorkerHarness.h"
 
 #include "sim/volumes/SimulatedVolumes.h"
@@ -24,7 +24,7 @@ void TestFileManagerWaitLate::volumeAppearsAfterTenSeconds()
     source.write(QByteArray(10000, 'x'));
     source.close();
 
-    MessageRecorder messages;
+    LogCapture messages;
     SimulatedVolumes volumes;
     volumes.setVolumeFolder(QStringLiteral("tovikupd"), dir.filePath(QStringLiteral("vol")));
     WorkerHarness harness(&volumes, &volumes);

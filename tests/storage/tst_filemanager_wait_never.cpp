@@ -1,4 +1,4 @@
-#include "MessageRecorder.h"
+#include "LogCapture.h"
 #include "WorkerHarness.h"
 
 #include "sim/volumes/SimulatedVolumes.h"
@@ -25,7 +25,7 @@ void TestFileManagerWaitNever::givesUpAfterFiveWaits()
     source.write(QByteArray(5000, 'y'));
     source.close();
 
-    MessageRecorder messages;
+    LogCapture messages;
     SimulatedVolumes volumes;
     // Volumes that look like the update volume but must never be written to.
     SimulatedVolumes::Flags readOnly;

@@ -1,7 +1,7 @@
-#include "MessageRecorder.h"
+#include "LogCapture.h"
 #include "UrlRecorder.h"
+#include "WorkerHarness.h"
 
-#include "storage/FileManager.h"
 #include "storage/StorageLogic.h"
 #include "storage/StorageVolumeList.h"
 
@@ -18,9 +18,8 @@ private slots:
     void cleanup();
     void discovery_data();
     void discovery();
-    void updateOntoRealVolume();
-    void existingTargetOnRealVolume();
-    void fullFileSystem();
+    void update_data();
+    void update();
     void ejectWhileFileOpen();
 
 private:
@@ -29,31 +28,9 @@ private:
     static bool isMountPoint(const QString &path);
     QString makeSource(qint64 size);
 
-    struct Run
-    {
-        Run();
-        ~Run();
-        QThread thread;
-        FileManager *fileManager;
-    };
-
     QStringList mounted;
     QTemporaryDir sources;
 };
-
-TestRealMounts::Run::Run()
-    : fileManager(new FileManager())
-{
-    fileManager->moveToThread(&thread);
-    QObject::connect(&thread, &QThread::finished, fileManager, &QObject::deleteLater);
-    thread.start();
-}
-
-TestRealMounts::Run::~Run()
-{
-    thread.quit();
-    thread.wait();
-}
 
 void TestRealMounts::initTestCase()
 {
@@ -67,9 +44,13 @@ void TestRealMounts::initTestCase()
 
 void TestRealMounts::cleanup()
 {
+    // The images outlive the test functions: leave them empty and unmounted.
     for (const QString &path : std::as_const(mounted)) {
-        if (isMountPoint(path))
-            QProcess::execute(QStringLiteral("umount"), {path});
+        if (!isMountPoint(path))
+            continue;
+        for (const QFileInfo &file : QDir(path).entryInfoList(QDir::Files | QDir::Hidden))
+            QFile::remove(file.filePath());
+        QProcess::execute(QStringLiteral("umount"), {path});
     }
     mounted.clear();
     const QDir links(QStringLiteral("/dev/disk/by-label"));
@@ -162,12 +143,10 @@ void TestRealMounts::discovery()
     QCOMPARE(names.value(space), QStringLiteral("tovik upd"));
     QCOMPARE(names.value(QStringLiteral("/")), QStringLiteral("/"));
 
-    MessageRecorder messages;
     UrlRecorder browser;
     QSignalSpy opened(&browser, &UrlRecorder::opened);
-    Run run;
-    QMetaObject::invokeMethod(run.fileManager, "openFolderOnDevice", Qt::QueuedConnection,
-                              Q_ARG(QString, asked), Q_ARG(QString, QStringLiteral("projects")));
+    WorkerHarness harness;
+    emit harness.requestOpenFolder(asked, QStringLiteral("projects"));
     if (expectedDir.isEmpty()) {
         QVERIFY(!opened.wait(1000));
         return;
@@ -178,94 +157,72 @@ void TestRealMounts::discovery()
              QUrl::fromLocalFile(root + QStringLiteral("/projects")));
 }
 
-void TestRealMounts::updateOntoRealVolume()
+void TestRealMounts::update_data()
 {
-    const QString upd =
-        mountVolume("TOVIK_LOOP_UPD", QStringLiteral("tovikupd"), QStringLiteral("upd"));
-    QVERIFY(!upd.isEmpty());
-    const QString source = makeSource(1000000);
+    QTest::addColumn<QByteArray>("loop");
+    QTest::addColumn<QString>("dirName");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("earlierTarget"); // a "tvxxfer.tvq" is already there
+    QTest::addColumn<QString>("warning");    // empty: success
+
+    const QByteArray upd("TOVIK_LOOP_UPD");
+    QTest::newRow("copied, renamed and dismounted")
+        << upd << QStringLiteral("upd") << qint64(1000000) << false << QString();
+    QTest::newRow("tvxxfer.tvq already there")
+        << upd << QStringLiteral("upd") << qint64(9000) << true
+        << QStringLiteral("FM: Failed to rename file on \"tovikupd\"");
+    QTest::newRow("file system fills up")
+        << QByteArray("TOVIK_LOOP_TINY") << QStringLiteral("tiny") << qint64(4 * 1024 * 1024)
+        << false << QStringLiteral("FM: Failed to copy update file to \"tovikupd\"");
+}
+
+void TestRealMounts::update()
+{
+    QFETCH(QByteArray, loop);
+    QFETCH(QString, dirName);
+    QFETCH(qint64, size);
+    QFETCH(bool, earlierTarget);
+    QFETCH(QString, warning);
+
+    const QString volume = mountVolume(loop.constData(), QStringLiteral("tovikupd"), dirName);
+    QVERIFY(!volume.isEmpty());
+    QFile target(volume + QStringLiteral("/tvxxfer.tvq"));
+    if (earlierTarget) {
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.write("previous");
+        target.close();
+    }
+    const QString source = makeSource(size);
     QVERIFY(!source.isEmpty());
+    const QString name = QFileInfo(source).fileName();
 
-    MessageRecorder messages;
-    Run run;
-    QSignalSpy done(run.fileManager, &FileManager::fileTransferComplete);
-    QMetaObject::invokeMethod(run.fileManager, "onDownloadFinished", Qt::QueuedConnection,
-                              Q_ARG(bool, true), Q_ARG(QString, source),
-                              Q_ARG(QString, QFileInfo(source).fileName()));
-    QMetaObject::invokeMethod(run.fileManager, "onDeviceSetToTransferMode", Qt::QueuedConnection);
+    LogCapture messages;
+    WorkerHarness harness;
+    QSignalSpy done(&harness, &WorkerHarness::fileTransferComplete);
+    emit harness.downloadFinished(true, source, name);
+    emit harness.deviceSetToTransferMode();
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000);
-    QCOMPARE(done.constFirst().constFirst().toBool(), true);
-    QVERIFY2(!isMountPoint(upd), "the volume is really unmounted");
-
-    // Mount it again and look at what the instrument will find.
-    QVERIFY(!mountVolume("TOVIK_LOOP_UPD", QStringLiteral("tovikupd"), QStringLiteral("upd"))
-                 .isEmpty());
-    QFile original(source);
-    QFile copy(upd + QStringLiteral("/tvxxfer.tvq"));
-    QVERIFY(original.open(QIODevice::ReadOnly));
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.size(), original.size());
-    QVERIFY(copy.readAll() == original.readAll());
-    QVERIFY(!QFile::exists(upd + QLatin1Char('/') + QFileInfo(source).fileName()));
-    copy.close();
-    QVERIFY(QFile::remove(copy.fileName()));
-}
-
-void TestRealMounts::existingTargetOnRealVolume()
-{
-    const QString upd =
-        mountVolume("TOVIK_LOOP_UPD", QStringLiteral("tovikupd"), QStringLiteral("upd"));
-    QVERIFY(!upd.isEmpty());
-    QFile old(upd + QStringLiteral("/tvxxfer.tvq"));
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("previous");
-    old.close();
-    const QString source = makeSource(9000);
-
-    MessageRecorder messages;
-    Run run;
-    QSignalSpy done(run.fileManager, &FileManager::fileTransferComplete);
-    QMetaObject::invokeMethod(run.fileManager, "onDownloadFinished", Qt::QueuedConnection,
-                              Q_ARG(bool, true), Q_ARG(QString, source),
-                              Q_ARG(QString, QFileInfo(source).fileName()));
-    QMetaObject::invokeMethod(run.fileManager, "onDeviceSetToTransferMode", Qt::QueuedConnection);
-    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000);
-    QCOMPARE(done.constFirst().constFirst().toBool(), false);
-    QCOMPARE(messages.warnings(),
-             QStringList{QStringLiteral("FM: Failed to rename file on \"tovikupd\"")});
-    QVERIFY(isMountPoint(upd));
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), QByteArray("previous"));
-    QCOMPARE(QFileInfo(upd + QLatin1Char('/') + QFileInfo(source).fileName()).size(), 9000);
-    QVERIFY(QFile::remove(upd + QLatin1Char('/') + QFileInfo(source).fileName()));
-    QVERIFY(QFile::remove(old.fileName()));
-}
-
-void TestRealMounts::fullFileSystem()
-{
-    const QString tiny =
-        mountVolume("TOVIK_LOOP_TINY", QStringLiteral("tovikupd"), QStringLiteral("tiny"));
-    QVERIFY(!tiny.isEmpty());
-    const QString source = makeSource(4 * 1024 * 1024);
-
-    MessageRecorder messages;
-    Run run;
-    QSignalSpy done(run.fileManager, &FileManager::fileTransferComplete);
-    QMetaObject::invokeMethod(run.fileManager, "onDownloadFinished", Qt::QueuedConnection,
-                              Q_ARG(bool, true), Q_ARG(QString, source),
-                              Q_ARG(QString, QFileInfo(source).fileName()));
-    QMetaObject::invokeMethod(run.fileManager, "onDeviceSetToTransferMode", Qt::QueuedConnection);
-    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000);
-    QCOMPARE(done.constFirst().constFirst().toBool(), false);
-    QCOMPARE(messages.warnings(),
-             QStringList{QStringLiteral("FM: Failed to copy update file to \"tovikupd\"")});
-    // The partial file stays; nothing was renamed and the volume is still there.
-    const QFileInfo partial(tiny + QLatin1Char('/') + QFileInfo(source).fileName());
-    QVERIFY(partial.exists());
-    QVERIFY(partial.size() < 4 * 1024 * 1024);
-    QVERIFY(!QFile::exists(tiny + QStringLiteral("/tvxxfer.tvq")));
-    QVERIFY(isMountPoint(tiny));
-    QVERIFY(QFile::remove(partial.filePath()));
+    QCOMPARE(done.constFirst().constFirst().toBool(), warning.isEmpty());
+    QCOMPARE(messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
+    QCOMPARE(isMountPoint(volume), !warning.isEmpty());
+    // Mount it again after a success and look at what the instrument will find.
+    if (warning.isEmpty()) {
+        QVERIFY(!mountVolume(loop.constData(), QStringLiteral("tovikupd"), dirName).isEmpty());
+        QFile original(source);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.size(), size);
+        QVERIFY(target.readAll() == original.readAll());
+        QVERIFY(!QFile::exists(volume + QLatin1Char('/') + name));
+        return;
+    }
+    // Nothing was renamed, an earlier file is untouched, and the (partial) copy stays.
+    QCOMPARE(target.open(QIODevice::ReadOnly), earlierTarget);
+    if (earlierTarget)
+        QCOMPARE(target.readAll(), QByteArray("previous"));
+    const QFileInfo copy(volume + QLatin1Char('/') + name);
+    QVERIFY(copy.exists());
+    QVERIFY(earlierTarget ? copy.size() == size : copy.size() < size);
 }
 
 void TestRealMounts::ejectWhileFileOpen()
@@ -276,11 +233,10 @@ void TestRealMounts::ejectWhileFileOpen()
     QFile held(tovik + QStringLiteral("/held.txt"));
     QVERIFY(held.open(QIODevice::WriteOnly));
 
-    MessageRecorder messages;
-    Run run;
-    QSignalSpy ejected(run.fileManager, &FileManager::ejectCompleted);
-    QMetaObject::invokeMethod(run.fileManager, "ejectDeviceAndEmit", Qt::QueuedConnection,
-                              Q_ARG(QString, QStringLiteral("TOVIK")));
+    LogCapture messages;
+    WorkerHarness harness;
+    QSignalSpy ejected(&harness, &WorkerHarness::ejectCompleted);
+    emit harness.requestEjectDevice(QStringLiteral("TOVIK"));
     QTRY_COMPARE_WITH_TIMEOUT(ejected.size(), 1, 30000);
     QCOMPARE(ejected.constFirst().constFirst().toBool(), false);
     QVERIFY(isMountPoint(tovik));
@@ -288,8 +244,7 @@ void TestRealMounts::ejectWhileFileOpen()
              qPrintable(messages.warnings().join(QLatin1Char('\n'))));
 
     held.close();
-    QMetaObject::invokeMethod(run.fileManager, "ejectDeviceAndEmit", Qt::QueuedConnection,
-                              Q_ARG(QString, QStringLiteral("TOVIK")));
+    emit harness.requestEjectDevice(QStringLiteral("TOVIK"));
     QTRY_COMPARE_WITH_TIMEOUT(ejected.size(), 2, 30000);
     QCOMPARE(ejected.at(1).constFirst().toBool(), true);
     QVERIFY(!isMountPoint(tovik));

@@ -11,8 +11,6 @@ private slots:
     void percentage();
     void udevLabel_data();
     void udevLabel();
-    void udevRoundTrip_data();
-    void udevRoundTrip();
     void devicePath_data();
     void devicePath();
     void mountPoints_data();
@@ -33,8 +31,6 @@ void TestStorageLogic::percentage_data()
     QTest::newRow("empty file") << qint64(0) << qint64(0) << 0;
     QTest::newRow("unknown total") << qint64(4096) << qint64(-1) << 0;
     QTest::newRow("file grew while copying") << qint64(20000) << qint64(10000) << 100;
-    QTest::newRow("nothing yet") << qint64(0) << qint64(10000) << 0;
-    QTest::newRow("huge file, first chunk") << qint64(4096) << qint64(1) << 100;
     QTest::newRow("past the 32-bit range")
         << qint64(3) * 1024 * 1024 * 1024 << qint64(6) * 1024 * 1024 * 1024 << 50;
     QTest::newRow("beyond copied*100 overflow")
@@ -51,51 +47,42 @@ void TestStorageLogic::percentage()
 
 void TestStorageLogic::udevLabel_data()
 {
+    QTest::addColumn<QByteArray>("label");
     QTest::addColumn<QByteArray>("linkName");
-    QTest::addColumn<QString>("label");
-    QTest::newRow("plain") << QByteArray("tovikupd") << QStringLiteral("tovikupd");
-    QTest::newRow("capitals kept") << QByteArray("TOVIK") << QStringLiteral("TOVIK");
-    QTest::newRow("blank") << QByteArray("tovik\\x20upd") << QStringLiteral("tovik upd");
-    QTest::newRow("upper-case hex") << QByteArray("a\\x2Fb") << QStringLiteral("a/b");
+    QTest::addColumn<bool>("encodesSo"); // false: only the reading direction holds
+    QTest::newRow("plain") << QByteArray("tovikupd") << QByteArray("tovikupd") << true;
+    QTest::newRow("capitals kept") << QByteArray("TOVIK") << QByteArray("TOVIK") << true;
+    QTest::newRow("blank") << QByteArray("tovik upd") << QByteArray("tovik\\x20upd") << true;
+    QTest::newRow("blank and slash")
+        << QByteArray("my disk/2") << QByteArray("my\\x20disk\\x2f2") << true;
+    QTest::newRow("allowed punctuation")
+        << QByteArray("a#+-.:=@_b") << QByteArray("a#+-.:=@_b") << true;
+    QTest::newRow("utf-8 kept") << QByteArray("caf\xc3\xa9") << QByteArray("caf\xc3\xa9") << true;
+    QTest::newRow("invalid utf-8 escaped")
+        << QByteArray("\xff\xc3") << QByteArray("\\xff\\xc3") << true;
+    QTest::newRow("overlong escaped") << QByteArray("\xc0\xaf") << QByteArray("\\xc0\\xaf") << true;
+    QTest::newRow("surrogate escaped")
+        << QByteArray("\xed\xa0\x80") << QByteArray("\\xed\\xa0\\x80") << true;
+    QTest::newRow("backslash") << QByteArray("a\\x20") << QByteArray("a\\x5cx20") << true;
+    QTest::newRow("NUL") << QByteArray("a\0b", 3) << QByteArray("a\\x00b") << true;
+    QTest::newRow("empty") << QByteArray() << QByteArray() << true;
+    QTest::newRow("upper-case hex") << QByteArray("a/b") << QByteArray("a\\x2Fb") << false;
     QTest::newRow("escaped utf-8 bytes")
-        << QByteArray("caf\\xc3\\xa9") << QStringLiteral("caf\u00e9");
-    QTest::newRow("raw utf-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
-    QTest::newRow("backslash escaped") << QByteArray("a\\x5cb") << QStringLiteral("a\\b");
-    QTest::newRow("truncated escape kept") << QByteArray("abc\\x2") << QStringLiteral("abc\\x2");
-    QTest::newRow("not hex kept") << QByteArray("\\xzz") << QStringLiteral("\\xzz");
-    QTest::newRow("lone backslash at end") << QByteArray("abc\\") << QStringLiteral("abc\\");
-    QTest::newRow("empty") << QByteArray() << QString();
+        << QByteArray("caf\xc3\xa9") << QByteArray("caf\\xc3\\xa9") << false;
+    QTest::newRow("truncated escape kept")
+        << QByteArray("abc\\x2") << QByteArray("abc\\x2") << false;
+    QTest::newRow("not hex kept") << QByteArray("\\xzz") << QByteArray("\\xzz") << false;
+    QTest::newRow("lone backslash at end") << QByteArray("abc\\") << QByteArray("abc\\") << false;
 }
 
 void TestStorageLogic::udevLabel()
 {
-    QFETCH(QByteArray, linkName);
-    QFETCH(QString, label);
-    QCOMPARE(decodeUdevLabel(linkName), label);
-}
-
-void TestStorageLogic::udevRoundTrip_data()
-{
-    QTest::addColumn<QByteArray>("label");
-    QTest::addColumn<QByteArray>("linkName");
-    QTest::newRow("plain") << QByteArray("tovikupd") << QByteArray("tovikupd");
-    QTest::newRow("blank and slash") << QByteArray("my disk/2") << QByteArray("my\\x20disk\\x2f2");
-    QTest::newRow("allowed punctuation") << QByteArray("a#+-.:=@_b") << QByteArray("a#+-.:=@_b");
-    QTest::newRow("utf-8 kept") << QByteArray("caf\xc3\xa9") << QByteArray("caf\xc3\xa9");
-    QTest::newRow("invalid utf-8 escaped") << QByteArray("\xff\xc3") << QByteArray("\\xff\\xc3");
-    QTest::newRow("overlong escaped") << QByteArray("\xc0\xaf") << QByteArray("\\xc0\\xaf");
-    QTest::newRow("surrogate escaped")
-        << QByteArray("\xed\xa0\x80") << QByteArray("\\xed\\xa0\\x80");
-    QTest::newRow("backslash") << QByteArray("a\\x20") << QByteArray("a\\x5cx20");
-    QTest::newRow("NUL") << QByteArray("a\0b", 3) << QByteArray("a\\x00b");
-}
-
-void TestStorageLogic::udevRoundTrip()
-{
     QFETCH(QByteArray, label);
     QFETCH(QByteArray, linkName);
-    QCOMPARE(encodeUdevLabel(label), linkName);
+    QFETCH(bool, encodesSo);
     QCOMPARE(decodeUdevLabel(linkName), QString::fromUtf8(label));
+    if (encodesSo)
+        QCOMPARE(encodeUdevLabel(label), linkName);
 }
 
 void TestStorageLogic::devicePath_data()

@@ -11,7 +11,6 @@ private slots:
     void initTestCase();
     void labels_data();
     void labels();
-    void writesReachTheFile();
 
 private:
     QString rootDevice;
@@ -83,19 +82,6 @@ void TestStorageVolumeList::labels()
         }
     }
     QVERIFY(sawRoot);
-}
-
-void TestStorageVolumeList::writesReachTheFile()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    StorageVolumeList list(dir.path());
-    const std::unique_ptr<QFile> file = list.fileOnVolume(dir.filePath(QStringLiteral("a.bin")));
-    QVERIFY(!file->isOpen());
-    QVERIFY(file->open(QIODevice::WriteOnly));
-    QCOMPARE(file->write("abc"), qint64(3));
-    file->close();
-    QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("a.bin"))).size(), qint64(3));
 }
 
 QTEST_GUILESS_MAIN(TestStorageVolumeList)
