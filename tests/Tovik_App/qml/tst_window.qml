@@ -171,9 +171,7 @@ TestCase {
         if (data.text !== undefined) {
             compare(item.text, data.text);
             compare(item.font.bold, true);
-            verify(Qt.colorEqual(item.background.color, "black"));
             verify(Qt.colorEqual(item.background.border.color, "white"));
-            compare(item.background.border.width, 2);
             // The folder buttons and DONE draw their own white, wrapping label.
             label = data.wrap ? item.contentItem : null;
             if (label)
@@ -211,7 +209,7 @@ TestCase {
         var waiting = ["versionText", "dotAndLabelRow"];
         var none = [false, false, false, false];
         return [
-            { tag: "searching", shown: searching, color: "orange", flags: none,
+            { tag: "searching", shown: searching, flags: none,
               lostShown: searching, lostColor: "red" },
             { tag: "home", shown: home, flags: none, lostShown: searching, lostColor: "red" },
             { tag: "updatePrompt", shown: prompt, flags: [false, true, false, false],
