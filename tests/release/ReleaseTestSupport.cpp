@@ -1,9 +1,8 @@
 #include "ReleaseTestSupport.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTest>
 
 QByteArray firmwareBytes(qsizetype size, quint32 seed)
 {
@@ -28,15 +27,7 @@ QString privateTempDir()
 
 bool emptyDirectory(const QString &path)
 {
-    QDir dir(path);
-    bool ok = dir.exists();
-    for (const QFileInfo &entry :
-         dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        ok = (entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
-                                                  : QFile::remove(entry.filePath())) &&
-             ok;
-    }
-    return ok;
+    return QDir(path).removeRecursively() && QDir().mkpath(path);
 }
 
 bool fetchCatalogue(Downloader &downloader, int timeoutMs)
@@ -80,12 +71,7 @@ OutcomeRecorder::OutcomeRecorder(Downloader *downloader)
 
 bool OutcomeRecorder::waitForTransferSignals(int count, int timeoutMs)
 {
-    QSignalSpy spy(this, &OutcomeRecorder::transferSignalled);
-    while (transferSignals < count) {
-        if (!spy.wait(timeoutMs))
-            return false;
-    }
-    return true;
+    return QTest::qWaitFor([&] { return transferSignals >= count; }, timeoutMs);
 }
 
 OneRelease::OneRelease(const QByteArray &bytes, const QString &name, ReleaseServer::Mode mode)

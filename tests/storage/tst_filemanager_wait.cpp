@@ -1,0 +1,128 @@
+#include "LogCapture.h"
+#include "WorkerHarness.h"
+
+#include "sim/volumes/SimulatedVolumes.h"
+
+#include <QtTest>
+
+// The update volume shows up late or never: the FileManager looks every three seconds, on the
+// real clock, five waits at most.
+class TestFileManagerWait : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void volumeAppearsAfterTenSeconds();
+    void givesUpAfterFiveWaits();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString source;
+};
+
+void TestFileManagerWait::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    for (const char *name : {"vol", "ro", "notready", "caps", "good"})
+        QVERIFY(QDir(dir->path()).mkdir(QString::fromLatin1(name)));
+    QFile file(dir->filePath(QStringLiteral("fw.tvq")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(QByteArray(10000, 'x')), qint64(10000));
+    source = file.fileName();
+}
+
+void TestFileManagerWait::volumeAppearsAfterTenSeconds()
+{
+    LogCapture messages;
+    SimulatedVolumes volumes;
+    volumes.setVolumeFolder(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("vol")));
+    WorkerHarness harness(&volumes, &volumes);
+    QSignalSpy done(&harness, &WorkerHarness::fileTransferComplete);
+
+    emit harness.downloadFinished(true, source, QStringLiteral("fw.tvq"));
+    QElapsedTimer clock;
+    clock.start();
+    emit harness.deviceSetToTransferMode();
+    int looksBeforeMount = -1;
+    QTimer::singleShot(10000, &volumes, [&] {
+        looksBeforeMount = volumes.lookupCount();
+        volumes.present(QStringLiteral("tovikupd"));
+    });
+
+    QVERIFY(done.wait(20000));
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(done.constFirst().constFirst().toBool(), true);
+    // Looks at 0, 3, 6 and 9 s missed it; the fifth, at about 12 s, found it.
+    QCOMPARE(looksBeforeMount, 4);
+    QVERIFY2(elapsed >= 11000 && elapsed < 15000, qPrintable(QString::number(elapsed)));
+    QVERIFY(QFile::exists(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
+    QVERIFY(messages.warnings().isEmpty());
+
+    // The counter went back to zero when the volume was found: the next update waits the full
+    // five times again, so a volume that comes a few seconds later is still caught.
+    QVERIFY(QFile::remove(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
+    volumes.resetCounters();
+    clock.restart();
+    emit harness.deviceSetToTransferMode();
+    QTimer::singleShot(4000, &volumes, [&] { volumes.present(QStringLiteral("tovikupd")); });
+    QVERIFY(done.wait(15000));
+    QCOMPARE(done.size(), 2);
+    QCOMPARE(done.at(1).constFirst().toBool(), true);
+    QVERIFY2(clock.elapsed() >= 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(QFile::exists(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
+}
+
+void TestFileManagerWait::givesUpAfterFiveWaits()
+{
+    LogCapture messages;
+    SimulatedVolumes volumes;
+    // Volumes that look like the update volume but must never be written to.
+    SimulatedVolumes::Flags readOnly;
+    readOnly.readOnly = true;
+    SimulatedVolumes::Flags notReady;
+    notReady.ready = false;
+    volumes.addVolume(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("ro")), readOnly);
+    volumes.addVolume(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("notready")),
+                      notReady);
+    volumes.addVolume(QStringLiteral("TOVIKUPD"), dir->filePath(QStringLiteral("caps")));
+    WorkerHarness harness(&volumes, &volumes);
+    QSignalSpy done(&harness, &WorkerHarness::fileTransferComplete);
+    QSignalSpy percent(&harness, &WorkerHarness::copyProgress);
+
+    emit harness.downloadFinished(true, source, QStringLiteral("fw.tvq"));
+    QElapsedTimer clock;
+    clock.start();
+    emit harness.deviceSetToTransferMode();
+    QVERIFY(done.wait(25000));
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(done.constFirst().constFirst().toBool(), false);
+    // One look at once and one after each of the five waits.
+    QCOMPARE(volumes.lookupCount(), 6);
+    QVERIFY2(elapsed >= 14000 && elapsed < 19000, qPrintable(QString::number(elapsed)));
+    QVERIFY(!done.wait(500));
+    QCOMPARE(done.size(), 1);
+    QVERIFY(messages.warnings().isEmpty());
+    QCOMPARE(percent.size(), 0);
+    for (const char *name : {"ro", "notready", "caps"})
+        QVERIFY(QDir(dir->filePath(QString::fromLatin1(name))).isEmpty());
+
+    // The counter stays where the give-up left it: a second start looks once and reports at once.
+    volumes.resetCounters();
+    clock.restart();
+    emit harness.deviceSetToTransferMode();
+    QVERIFY(done.wait(5000));
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(done.at(1).constFirst().toBool(), false);
+    QCOMPARE(volumes.lookupCount(), 1);
+    QVERIFY(messages.warnings().isEmpty());
+
+    // Once the volume is there it is used straight away, whatever the counter said.
+    volumes.addVolume(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("good")));
+    emit harness.deviceSetToTransferMode();
+    QVERIFY(done.wait(5000));
+    QCOMPARE(done.at(2).constFirst().toBool(), true);
+    QVERIFY(QFile::exists(dir->filePath(QStringLiteral("good/tvxxfer.tvq"))));
+}
+
+QTEST_MAIN(TestFileManagerWait)
+#include "tst_filemanager_wait.moc"
