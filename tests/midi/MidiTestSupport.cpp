@@ -1,12 +1,13 @@
 #include "MidiTestSupport.h"
 
-#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QStandardPaths>
+
+#include <mutex>
 
 qint64 monotonicMs()
 {
@@ -15,24 +16,26 @@ qint64 monotonicMs()
     return timer.msecsSinceReference();
 }
 
+template<typename... Args>
+void SignalRecorder::listen(MidiHandler *handler, void (MidiHandler::*signal)(Args...),
+                            const char *name)
+{
+    // Default connection: queued when the input thread emits, as the window's would be.
+    connect(handler, signal, this,
+            [this, name](Args... args) { add(QString::fromLatin1(name), QVariant(args)...); });
+}
+
 SignalRecorder::SignalRecorder(MidiHandler *handler)
 {
-    // Default connections: queued when the input thread emits, as the window's would be.
-    connect(handler, &MidiHandler::deviceReenumerationFinished, this,
-            [this](bool success) { add(QStringLiteral("deviceReenumerationFinished"), success); });
-    connect(handler, &MidiHandler::deviceFound, this,
-            [this](bool found) { add(QStringLiteral("deviceFound"), found); });
-    connect(handler, &MidiHandler::deviceSetToTransferMode, this,
-            [this] { add(QStringLiteral("deviceSetToTransferMode")); });
-    connect(handler, &MidiHandler::updateTransferDone, this,
-            [this] { add(QStringLiteral("updateTransferDone")); });
-    connect(handler, &MidiHandler::transferSysExReceived, this,
-            [this] { add(QStringLiteral("transferSysExReceived")); });
-    connect(handler, &MidiHandler::transferSysExEndReceived, this,
-            [this] { add(QStringLiteral("transferSysExEndReceived")); });
-    connect(handler, &MidiHandler::tovikReceivedVersion, this, [this](const QString &version) {
-        add(QStringLiteral("tovikReceivedVersion"), version);
-    });
+#define LISTEN(signal) listen(handler, &MidiHandler::signal, #signal)
+    LISTEN(deviceReenumerationFinished);
+    LISTEN(deviceFound);
+    LISTEN(deviceSetToTransferMode);
+    LISTEN(updateTransferDone);
+    LISTEN(transferSysExReceived);
+    LISTEN(transferSysExEndReceived);
+    LISTEN(tovikReceivedVersion);
+#undef LISTEN
 }
 
 void SignalRecorder::add(const QString &name, const QVariant &argument)
@@ -41,19 +44,11 @@ void SignalRecorder::add(const QString &name, const QVariant &argument)
     emit recorded(name);
 }
 
-int SignalRecorder::count(const QString &name) const
-{
-    int n = 0;
-    for (const Entry &entry : entries)
-        n += entry.name == name ? 1 : 0;
-    return n;
-}
-
 int SignalRecorder::count(const QString &name, const QVariant &argument) const
 {
     int n = 0;
     for (const Entry &entry : entries)
-        n += (entry.name == name && entry.argument == argument) ? 1 : 0;
+        n += entry.name == name && (!argument.isValid() || entry.argument == argument) ? 1 : 0;
     return n;
 }
 
@@ -66,14 +61,13 @@ qint64 SignalRecorder::timeOf(const QString &name, int n) const
     return -1;
 }
 
-QStringList SignalRecorder::sequence() const
+QStringList SignalRecorder::sequence(int from) const
 {
     QStringList names;
-    for (const Entry &entry : entries) {
-        if (entry.argument.isValid())
-            names.append(entry.name + QLatin1Char(':') + entry.argument.toString());
-        else
-            names.append(entry.name);
+    for (const Entry &entry : entries.mid(from)) {
+        names.append(entry.argument.isValid()
+                         ? entry.name + QLatin1Char(':') + entry.argument.toString()
+                         : entry.name);
     }
     return names;
 }
@@ -110,6 +104,8 @@ void captureHandler(QtMsgType type, const QMessageLogContext &context, const QSt
 
 WarningCapture::WarningCapture()
 {
+    std::lock_guard<std::mutex> lock(warningMutex);
+    warnings.clear();
     previousHandler = qInstallMessageHandler(captureHandler);
 }
 
@@ -126,16 +122,7 @@ QStringList WarningCapture::lines() const
 
 int WarningCapture::countContaining(const QString &text) const
 {
-    int n = 0;
-    for (const QString &line : lines())
-        n += line.contains(text) ? 1 : 0;
-    return n;
-}
-
-void WarningCapture::clear()
-{
-    std::lock_guard<std::mutex> lock(warningMutex);
-    warnings.clear();
+    return static_cast<int>(lines().filter(text).size());
 }
 
 SimRig::SimRig(bool plugged)
@@ -145,18 +132,18 @@ SimRig::SimRig(bool plugged)
         instrument->plugIn();
 }
 
-SimRig::~SimRig()
-{
-    recorder.reset();
-    handler.reset();
-    instrument.reset();
-}
-
 void SimRig::makeHandler()
 {
     handler =
         std::make_unique<MidiHandler>(instrument->backend(), instrument->usbIdLookup(), nullptr);
     recorder = std::make_unique<SignalRecorder>(handler.get());
+}
+
+bool SimRig::connectHandler()
+{
+    makeHandler();
+    // First check after 1000 ms, version request 800 ms after opening.
+    return recorder->waitFor("tovikReceivedVersion", 1, 1800 + 2 * lateMs);
 }
 
 qint64 openedAfter(const SimulatedInstrument &instrument, qint64 since, int n)
@@ -182,23 +169,15 @@ QList<qint64> receivedAfter(const SimulatedInstrument &instrument, const SysExMe
 
 QString logFileText()
 {
-    const QString root = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     QString newest;
-    QDateTime newestTime;
-    for (const QString &base : {root}) {
-        QDirIterator it(base, {QStringLiteral("updater-*.log")}, QDir::Files,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const QDateTime modified = QFileInfo(path).lastModified();
-            if (newest.isEmpty() || modified > newestTime) {
-                newest = path;
-                newestTime = modified;
-            }
-        }
+    QDirIterator it(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+                    {QStringLiteral("updater-*.log")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (newest.isEmpty() || QFileInfo(path).lastModified() > QFileInfo(newest).lastModified())
+            newest = path;
     }
     QFile file(newest);
-    if (newest.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+    return !newest.isEmpty() && file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
+                                                               : QString();
 }

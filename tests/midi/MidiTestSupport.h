@@ -8,7 +8,13 @@
 #include <QVariant>
 
 #include <memory>
-#include <mutex>
+
+// Room for a loaded two-core machine; timers never fire early (5 ms for coarse rounding).
+constexpr int lateMs = 300;
+#define QVERIFY_NEAR(actual, expected, late)                                                       \
+    QVERIFY2((actual) >= (expected)-5 && (actual) <= (expected) + (late),                          \
+             qPrintable(QStringLiteral("at %1 ms, expected %2 ms").arg(actual).arg(expected)))
+#define QVERIFY_AT(actual, expected) QVERIFY_NEAR(actual, expected, lateMs)
 
 // Now, on the clock the simulated instrument stamps its log with.
 qint64 monotonicMs();
@@ -29,12 +35,12 @@ public:
     explicit SignalRecorder(MidiHandler *handler);
 
     QList<Entry> entries;
-    int count(const QString &name) const;
-    int count(const QString &name, const QVariant &argument) const;
+    // Emissions of name, only those with this argument when one is given.
+    int count(const QString &name, const QVariant &argument = QVariant()) const;
     // Time of the n-th (from 0) emission of name, -1 when there is none.
     qint64 timeOf(const QString &name, int n = 0) const;
     // Signal names in order, arguments appended after a colon ("deviceFound:true").
-    QStringList sequence() const;
+    QStringList sequence(int from = 0) const;
     // Waits (QSignalSpy::wait) until name was emitted `times` times or timeoutMs passed.
     bool waitFor(const QString &name, int times, int timeoutMs);
 
@@ -42,10 +48,13 @@ signals:
     void recorded(QString name);
 
 private:
+    template<typename... Args>
+    void listen(MidiHandler *handler, void (MidiHandler::*signal)(Args...), const char *name);
     void add(const QString &name, const QVariant &argument = QVariant());
 };
 
-// Collects Qt warnings from every thread; forwards them to the handler installed before.
+// Collects Qt warnings from every thread from its construction on; forwards them to the handler
+// installed before. One at a time.
 class WarningCapture
 {
 public:
@@ -53,15 +62,16 @@ public:
     ~WarningCapture();
     QStringList lines() const;
     int countContaining(const QString &text) const;
-    void clear();
 };
 
-// The instrument and a handler on it, with quick personality switches for the tests.
+// The instrument and a handler on it, destroyed in reverse order.
 struct SimRig
 {
     explicit SimRig(bool plugged = true);
-    ~SimRig();
     void makeHandler();
+    // makeHandler, then wait for the first connection's version reply.
+    bool connectHandler();
+    int signalCount() const { return static_cast<int>(recorder->entries.size()); }
 
     std::unique_ptr<SimulatedInstrument> instrument;
     std::unique_ptr<MidiHandler> handler;
@@ -74,5 +84,5 @@ qint64 openedAfter(const SimulatedInstrument &instrument, qint64 since, int n = 
 QList<qint64> receivedAfter(const SimulatedInstrument &instrument, const SysExMessage &message,
                             qint64 since);
 
-// The text of this process's log file (initLogging must have run), "" when there is none.
+// The text of this process's newest log file (initLogging must have run), "" when there is none.
 QString logFileText();
