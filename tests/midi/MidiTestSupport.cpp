@@ -146,13 +146,14 @@ bool SimRig::connectHandler()
     return recorder->waitFor("tovikReceivedVersion", 1, 1800 + 2 * lateMs);
 }
 
-qint64 openedAfter(const SimulatedInstrument &instrument, qint64 since, int n)
+QList<qint64> openedAfter(const SimulatedInstrument &instrument, qint64 since)
 {
+    QList<qint64> times;
     for (const SimMidiBus::Event &event : instrument.bus()->events()) {
-        if (event.kind == SimMidiBus::EventKind::OpenedOutput && event.atMs >= since && n-- == 0)
-            return event.atMs;
+        if (event.kind == SimMidiBus::EventKind::OpenedOutput && event.atMs >= since)
+            times.append(event.atMs);
     }
-    return -1;
+    return times;
 }
 
 QList<qint64> receivedAfter(const SimulatedInstrument &instrument, const SysExMessage &message,

@@ -78,8 +78,8 @@ struct SimRig
     std::unique_ptr<SignalRecorder> recorder;
 };
 
-// The time the handler opened the instrument's output port for the n-th time after `since`.
-qint64 openedAfter(const SimulatedInstrument &instrument, qint64 since, int n = 0);
+// Times the handler opened the instrument's output port after `since`.
+QList<qint64> openedAfter(const SimulatedInstrument &instrument, qint64 since);
 // Times the instrument received `message` after `since`.
 QList<qint64> receivedAfter(const SimulatedInstrument &instrument, const SysExMessage &message,
                             qint64 since);

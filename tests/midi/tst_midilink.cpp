@@ -33,7 +33,7 @@ private slots:
         const QList<qint64> requests =
             receivedAfter(*rig.instrument, MIDI_SYSEX_VERSION_REQUEST, start);
         QCOMPARE(requests.size(), 1);
-        QVERIFY_AT(requests[0] - openedAfter(*rig.instrument, start), 800);
+        QVERIFY_AT(requests[0] - openedAfter(*rig.instrument, start).value(0), 800);
 
         // Further checks while connected, or while absent, emit nothing, ask nothing, log nothing.
         QTest::qWait(2200);

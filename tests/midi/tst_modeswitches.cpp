@@ -22,7 +22,7 @@ void verifySequence(SimRig &rig, qint64 start, const SysExMessage &message, int 
                     int finishedAfterFound)
 {
     QVERIFY(rig.recorder->waitFor("deviceReenumerationFinished", index + 1, 12000));
-    const qint64 found = openedAfter(*rig.instrument, start);
+    const qint64 found = openedAfter(*rig.instrument, start).value(0);
     QVERIFY_AT(found - start, 2000 + 50);
     const QList<qint64> sent = receivedAfter(*rig.instrument, message, found);
     QCOMPARE(sent.size(), sends);

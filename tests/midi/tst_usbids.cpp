@@ -28,11 +28,11 @@ bool writeFile(const QString &path, const QByteArray &content)
            (file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
 
+// Vendor and product id as one "vendor:product" text.
 void addIdColumns()
 {
     QTest::addColumn<bool>("found");
-    QTest::addColumn<QString>("vendor");
-    QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("ids");
 }
 } // namespace
 
@@ -70,34 +70,31 @@ private slots:
         QTest::addColumn<QString>("hardwareId");
         addIdColumns();
         // A missing piece leaves the previous text ("old") in place.
-        const auto row = [](const char *tag, const char *id, bool parsed, const char *vendor,
-                            const char *product) {
-            QTest::newRow(tag) << QString(id) << parsed << QString(vendor) << QString(product);
+        const auto row = [](const char *tag, const char *id, bool parsed, const char *ids) {
+            QTest::newRow(tag) << QString(id) << parsed << QString(ids);
         };
-        row("interface", "USB\\VID_1D6B&PID_0104&MI_01", true, "1D6B", "0104");
-        row("device", "USB\\VID_1D6B&PID_0104", true, "1D6B", "0104");
-        row("order swapped", "USB\\PID_0104&VID_1D6B", true, "1D6B", "0104");
-        row("revision after", "USB\\VID_1D6B&PID_0104&REV_0100\\x", true, "1D6B", "0104");
-        row("no vid", "USB\\PID_0104&MI_01", true, "old", "0104");
-        row("no pieces", "USB\\ROOT_HUB30", true, "old", "old");
-        row("lower-case prefix ignored", "USB\\vid_1d6b&pid_0104", true, "old", "old");
-        row("lower-case digits kept", "USB\\VID_1d6b&PID_0104", true, "1d6b", "0104");
-        row("no backslash", "VID_1D6B&PID_0104", false, "old", "old");
-        row("empty second part", "USB\\", true, "old", "old");
-        row("empty", "", false, "old", "old");
+        row("interface", "USB\\VID_1D6B&PID_0104&MI_01", true, "1D6B:0104");
+        row("device", "USB\\VID_1D6B&PID_0104", true, "1D6B:0104");
+        row("order swapped", "USB\\PID_0104&VID_1D6B", true, "1D6B:0104");
+        row("revision after", "USB\\VID_1D6B&PID_0104&REV_0100\\x", true, "1D6B:0104");
+        row("no vid", "USB\\PID_0104&MI_01", true, "old:0104");
+        row("no pieces", "USB\\ROOT_HUB30", true, "old:old");
+        row("lower-case prefix ignored", "USB\\vid_1d6b&pid_0104", true, "old:old");
+        row("lower-case digits kept", "USB\\VID_1d6b&PID_0104", true, "1d6b:0104");
+        row("no backslash", "VID_1D6B&PID_0104", false, "old:old");
+        row("empty second part", "USB\\", true, "old:old");
+        row("empty", "", false, "old:old");
     }
 
     void hardwareId()
     {
         QFETCH(QString, hardwareId);
         QFETCH(bool, found);
-        QFETCH(QString, vendor);
-        QFETCH(QString, product);
+        QFETCH(QString, ids);
         QString vendorId = QStringLiteral("old");
         QString productId = QStringLiteral("old");
         QCOMPARE(parseHardwareId(hardwareId, vendorId, productId), found);
-        QCOMPARE(vendorId, vendor);
-        QCOMPARE(productId, product);
+        QCOMPARE(vendorId + ':' + productId, ids);
     }
 
     void matchDevices_data()
@@ -107,27 +104,26 @@ private slots:
         addIdColumns();
         QTest::addColumn<bool>("instrument");
         const auto row = [](const char *tag, const char *port, const DeviceList &devices,
-                            bool found, const char *vendor, const char *product, bool instrument) {
-            QTest::newRow(tag) << QString(port) << devices << found << QString(vendor)
-                               << QString(product) << instrument;
+                            bool found, const char *ids, bool instrument) {
+            QTest::newRow(tag) << QString(port) << devices << found << QString(ids) << instrument;
         };
         const MediaDeviceEntry tovik = device("Tovik", "USB\\VID_1D6B&PID_0104&MI_01");
         const MediaDeviceEntry other = device("Keystep", "USB\\VID_1C75&PID_0288&MI_00");
-        row("windows port name", "Tovik 1", {other, tovik}, true, "1D6B", "0104", true);
-        row("case and blanks", "  tOVIK   0 ", {tovik}, true, "1D6B", "0104", true);
-        row("no such device", "Launchpad 2", {other, tovik}, false, "", "", false);
-        row("no devices", "Tovik 1", {}, false, "", "", false);
+        row("windows port name", "Tovik 1", {other, tovik}, true, "1D6B:0104", true);
+        row("case and blanks", "  tOVIK   0 ", {tovik}, true, "1D6B:0104", true);
+        row("no such device", "Launchpad 2", {other, tovik}, false, ":", false);
+        row("no devices", "Tovik 1", {}, false, ":", false);
         row("first of two wins, other product", "Tovik 1",
-            {device("Tovik", "USB\\VID_1D6B&PID_0999"), tovik}, true, "1D6B", "0999", false);
+            {device("Tovik", "USB\\VID_1D6B&PID_0999"), tovik}, true, "1D6B:0999", false);
         row("first without ids still decides", "Tovik 1",
-            {device("Tovik", "SWD\\MMDEVAPI&X"), tovik}, true, "", "", false);
-        row("lower-case ids", "Tovik 1", {device("Tovik", "USB\\VID_1d6b&PID_0104")}, true, "1d6b",
-            "0104", false);
+            {device("Tovik", "SWD\\MMDEVAPI&X"), tovik}, true, ":", false);
+        row("lower-case ids", "Tovik 1", {device("Tovik", "USB\\VID_1d6b&PID_0104")}, true,
+            "1d6b:0104", false);
         row("hardware id without backslash is skipped", "Tovik 1",
-            {device("Tovik", "garbage"), tovik}, true, "1D6B", "0104", true);
+            {device("Tovik", "garbage"), tovik}, true, "1D6B:0104", true);
         row("unreadable properties skipped", "Tovik 1",
             {device(nullptr, "USB\\VID_1D6B&PID_0104"), device("Tovik", nullptr), tovik}, true,
-            "1D6B", "0104", true);
+            "1D6B:0104", true);
     }
 
     void matchDevices()
@@ -135,14 +131,12 @@ private slots:
         QFETCH(QString, port);
         QFETCH(DeviceList, devices);
         QFETCH(bool, found);
-        QFETCH(QString, vendor);
-        QFETCH(QString, product);
+        QFETCH(QString, ids);
         QFETCH(bool, instrument);
         QString vendorId;
         QString productId;
         QCOMPARE(matchUsbIdsInDevices(port, devices, vendorId, productId), found);
-        QCOMPARE(vendorId, vendor);
-        QCOMPARE(productId, product);
+        QCOMPARE(vendorId + ':' + productId, ids);
         QCOMPARE(matchesInstrumentIds(found, vendorId, productId), instrument);
         QVERIFY(!matchesInstrumentIds(false, vendorId, productId)); // a failed lookup never matches
     }
@@ -218,8 +212,7 @@ private slots:
         QString vendorId;
         QString productId;
         QCOMPARE(findUsbIdsForAlsaPort(port, vendorId, productId, roots, cardOf), found);
-        QCOMPARE(vendorId, found ? QStringLiteral("1D6B") : QString());
-        QCOMPARE(productId, found ? QStringLiteral("0104") : QString());
+        QCOMPARE(vendorId + ':' + productId, QString(found ? "1D6B:0104" : ":"));
         QCOMPARE(asked, client >= 0 ? QList<int>{client} : QList<int>());
     }
 
