@@ -7,8 +7,6 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 
-#include <mutex>
-
 qint64 monotonicMs()
 {
     QElapsedTimer timer;
@@ -84,45 +82,6 @@ bool SignalRecorder::waitFor(const QString &name, int times, int timeoutMs)
         spy.wait(static_cast<int>(left));
     }
     return true;
-}
-
-namespace {
-std::mutex warningMutex;
-QStringList warnings;
-QtMessageHandler previousHandler = nullptr;
-
-void captureHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg) {
-        std::lock_guard<std::mutex> lock(warningMutex);
-        warnings.append(message);
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
-} // namespace
-
-WarningCapture::WarningCapture()
-{
-    std::lock_guard<std::mutex> lock(warningMutex);
-    warnings.clear();
-    previousHandler = qInstallMessageHandler(captureHandler);
-}
-
-WarningCapture::~WarningCapture()
-{
-    qInstallMessageHandler(previousHandler);
-}
-
-QStringList WarningCapture::lines() const
-{
-    std::lock_guard<std::mutex> lock(warningMutex);
-    return warnings;
-}
-
-int WarningCapture::countContaining(const QString &text) const
-{
-    return static_cast<int>(lines().filter(text).size());
 }
 
 SimRig::SimRig(bool plugged)

@@ -53,17 +53,6 @@ private:
     void add(const QString &name, const QVariant &argument = QVariant());
 };
 
-// Collects Qt warnings from every thread from its construction on; forwards them to the handler
-// installed before. One at a time.
-class WarningCapture
-{
-public:
-    WarningCapture();
-    ~WarningCapture();
-    QStringList lines() const;
-    int countContaining(const QString &text) const;
-};
-
 // The instrument and a handler on it, destroyed in reverse order.
 struct SimRig
 {
@@ -86,3 +75,14 @@ QList<qint64> receivedAfter(const SimulatedInstrument &instrument, const SysExMe
 
 // The text of this process's newest log file (initLogging must have run), "" when there is none.
 QString logFileText();
+
+// What the log file gained since construction: warnings, traces, port lists.
+class LogWatch
+{
+public:
+    QString added() const { return logFileText().mid(start); }
+    int count(const QString &text) const { return static_cast<int>(added().count(text)); }
+
+private:
+    qsizetype start = logFileText().size();
+};

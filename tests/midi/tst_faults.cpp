@@ -2,12 +2,16 @@
 // pending message is delivered, MIDI objects that cannot be rebuilt.
 #include "MidiTestSupport.h"
 
+#include "diagnostics/Logging.h"
+
 #include <QtTest>
 
 class TestFaults : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { initLogging(QStringLiteral("test")); }
+
     void init()
     {
         rig.reset();
@@ -72,14 +76,14 @@ private slots:
         QFETCH(int, openings);
         QFETCH(int, finishedAfterFirstFound);
         QFETCH(int, delivered);
-        WarningCapture warnings;
+        const LogWatch log;
         const int before = rig->signalCount();
 
         const qint64 start = monotonicMs();
         rig->handler->sendTransferSysEx();
         rig->instrument->failNextSends(failures);
         QVERIFY(rig->recorder->waitFor("deviceReenumerationFinished", 1, 20000));
-        QCOMPARE(warnings.countContaining("MH: RtMidi error (type 8 ): "), failures);
+        QCOMPARE(log.count("MH: RtMidi error (type 8 ): "), failures);
         const QList<qint64> opened = openedAfter(*rig->instrument, start);
         QCOMPARE(opened.size(), openings);
         for (int i = 1; i < opened.size(); ++i)
@@ -95,7 +99,7 @@ private slots:
 
     void missingObjectsNeverCrash()
     {
-        WarningCapture warnings;
+        const LogWatch log;
         // Every construction fails from now on: the re-creation leaves both objects null and every
         // tick of the pass finds nothing to look with.
         rig->instrument->failNextConstructions(1000000);
@@ -120,7 +124,7 @@ private slots:
         rig->instrument->failNextConstructions(1000000);
         rig->handler->onEjectCompleted(true);
         rig->handler->fileDownloaded(true);
-        QCOMPARE(warnings.countContaining("MH: No MIDI output"), 1);
+        QCOMPARE(log.count("MH: No MIDI output"), 1);
         QTest::qWait(1000);
         rig->instrument->failNextConstructions(0);
         QVERIFY(rig->recorder->waitFor("deviceReenumerationFinished", 2, 9000));

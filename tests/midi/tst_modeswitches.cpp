@@ -115,13 +115,12 @@ private slots:
     {
         SimRig rig;
         QVERIFY(connectQuickRig(rig));
-        WarningCapture warnings;
+        const LogWatch log;
         const qint64 start = monotonicMs();
         rig.instrument->bus()->clearEvents();
         rig.handler->onEjectCompleted(false);
         QVERIFY(rig.recorder->waitFor("transferSysExEndReceived", 1, 100));
-        QCOMPARE(warnings.countContaining("MH: Eject reported failure; releasing the UI anyway"),
-                 1);
+        QCOMPARE(log.count("MH: Eject reported failure; releasing the UI anyway"), 1);
         // The ports are untouched and polling goes on: a loss is still noticed.
         QTest::qWait(500);
         QVERIFY(rig.instrument->bus()->events().empty());
@@ -136,11 +135,7 @@ private slots:
         SimRig rig;
         QVERIFY(rig.connectHandler());
         const qint64 start = monotonicMs();
-        const QString trace = QStringLiteral("TRACE transferComplete(success=false)");
-        const auto traces = [&] {
-            return static_cast<int>(logFileText().count(trace));
-        };
-        const int tracesBefore = traces();
+        const LogWatch log;
 
         rig.handler->fileDownloaded(false);
         QCOMPARE(rig.recorder->count("deviceSetToTransferMode"), 0);
@@ -152,7 +147,7 @@ private slots:
         QCOMPARE(rig.recorder->count("deviceSetToTransferMode"), 1);
         QCOMPARE(receivedAfter(*rig.instrument, MIDI_SYSEX_UPDATE_MODE, start).size(), 1);
         rig.handler->transferComplete(false);
-        QCOMPARE(traces() - tracesBefore, 1);
+        QCOMPARE(log.count("TRACE transferComplete(success=false)"), 1);
         QCOMPARE(rig.recorder->count("updateTransferDone"), 0);
 
         // Polling stays stopped: the instrument's departure is never reported.
