@@ -15,11 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/mman.h>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 // The fault functions have external linkage and are never inlined, so the dump's backtrace can
@@ -52,26 +49,6 @@ __attribute__((noinline)) int diagCrashDivide()
     volatile int numerator = 7;
     volatile int denominator = 0;
     return numerator / denominator;
-}
-
-__attribute__((noinline)) void diagCrashIllegal()
-{
-    __builtin_trap();
-}
-
-__attribute__((noinline)) int diagCrashBus(const char *dir)
-{
-    // Touching a mapped page beyond the end of its file is SIGBUS.
-    const QByteArray path = (QString::fromUtf8(dir) + QStringLiteral("/bus.bin")).toLocal8Bit();
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || ftruncate(fd, 4096) != 0)
-        return 2;
-    auto *page = static_cast<volatile char *>(
-        mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
-    if (page == MAP_FAILED || ftruncate(fd, 0) != 0)
-        return 2;
-    page[0] = 1;
-    return 0;
 }
 
 } // extern "C"
@@ -174,14 +151,6 @@ int messages()
 
 int main(int argc, char *argv[])
 {
-    if (argc > 1 && std::strcmp(argv[1], "wer-without-app") == 0) {
-        // Without an application object there is no executable name to register.
-        noCoreFiles();
-        initLogging(QStringLiteral("9.8.7"));
-        std::printf("wer %d\n", setupWerLocalDumps() ? 1 : 0);
-        return 0;
-    }
-
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("diagchild"));
     app.setOrganizationName(QStringLiteral("Tovik-Instruments"));
@@ -237,10 +206,6 @@ int main(int argc, char *argv[])
         crashOn(onWorker, [] { (void)diagCrashRecurse(0); });
     } else if (scenario == "divzero") {
         crashOn(false, [] { (void)diagCrashDivide(); });
-    } else if (scenario == "illegal") {
-        diagCrashIllegal();
-    } else if (scenario == "bus") {
-        return diagCrashBus(qPrintable(logState().logDir));
     } else if (scenario.startsWith("terminate")) {
         std::terminate();
     } else if (scenario == "throw-std") {
