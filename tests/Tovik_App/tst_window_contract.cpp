@@ -4,7 +4,6 @@
 #include "midi/MidiHandler.h"
 #include "release/Downloader.h"
 
-#include <QFontInfo>
 #include <QMetaMethod>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
@@ -44,18 +43,11 @@ class WindowContractTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void doublesMatchRealClasses_data();
     void doublesMatchRealClasses();
     void loadsCleanInMaterialStyle();
     void exitQuitsAndLeavesUpdateFlow();
 };
-
-void WindowContractTest::initTestCase()
-{
-    QVERIFY(WindowDoubles::registerFonts());
-    QCOMPARE(QFontInfo(QFont(QStringLiteral("Poppins"))).family(), QStringLiteral("Poppins"));
-}
 
 void WindowContractTest::doublesMatchRealClasses_data()
 {
@@ -95,7 +87,6 @@ void WindowContractTest::loadsCleanInMaterialStyle()
     QVERIFY(window);
     QVERIFY2(capturedMessages.isEmpty(), qPrintable(capturedMessages.join(QLatin1Char('\n'))));
     QCOMPARE(QQuickStyle::name(), QStringLiteral("Material"));
-    QVERIFY(window->isVisible());
 }
 
 void WindowContractTest::exitQuitsAndLeavesUpdateFlow()
