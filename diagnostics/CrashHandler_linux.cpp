@@ -246,20 +246,10 @@ void onFatalSignal(int signalNumber, siginfo_t *info, void *rawContext)
         signalNumber, info, context,
         crashCodeForSignal(signalNumber, intDiv, address, stackPointerOf(context))};
 
-    char timestamp[24];
-    crashTimestamp(timestamp);
-    char line[pathCapacity + 128];
-    formatCrashLine(line, sizeof line, timestamp, fault.code, address, currentThreadId());
-    crashLogWrite(line);
-
+    crashLogFaultLine(fault.code, address, currentThreadId());
     char path[pathCapacity];
     const bool written = writeMiniDump(&fault, nullptr, path, sizeof path);
-    crashTimestamp(timestamp);
-    if (written)
-        formatDumpWrittenLine(line, sizeof line, timestamp, path);
-    else
-        formatDumpFailedLine(line, sizeof line, timestamp);
-    crashLogWrite(line);
+    crashLogDumpOutcome(written ? path : nullptr);
 
     // End the process exactly as the signal would have without us, core file included.
     struct sigaction fallback
@@ -323,19 +313,10 @@ void installCrashHandlers()
 void terminateHandler()
 {
     char reason[1024];
-    describeCurrentException(reason, sizeof reason);
-    char timestamp[24];
-    crashTimestamp(timestamp);
-    char line[pathCapacity + 1200];
-    formatTerminateLine(line, sizeof line, timestamp, reason);
-    crashLogWrite(line);
-
+    crashLogTerminateLine(reason, sizeof reason);
     char path[pathCapacity];
-    if (writeMiniDump(nullptr, reason, path, sizeof path)) {
-        crashTimestamp(timestamp);
-        formatDumpWrittenLine(line, sizeof line, timestamp, path);
-        crashLogWrite(line);
-    }
+    if (writeMiniDump(nullptr, reason, path, sizeof path))
+        crashLogDumpOutcome(path);
     std::abort();
 }
 

@@ -72,19 +72,9 @@ LONG WINAPI crashFilter(EXCEPTION_POINTERS *pointers)
         address = reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
     }
 
-    char timestamp[24];
-    crashTimestamp(timestamp);
-    char line[pathCapacity + 128];
-    formatCrashLine(line, sizeof line, timestamp, code, address, GetCurrentThreadId());
-    crashLogWrite(line);
-
+    crashLogFaultLine(code, address, GetCurrentThreadId());
     const std::string path = writeMiniDump(pointers);
-    crashTimestamp(timestamp);
-    if (!path.empty())
-        formatDumpWrittenLine(line, sizeof line, timestamp, path.c_str());
-    else
-        formatDumpFailedLine(line, sizeof line, timestamp);
-    crashLogWrite(line);
+    crashLogDumpOutcome(path.empty() ? nullptr : path.c_str());
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -109,18 +99,9 @@ void installCrashHandlers()
 void terminateHandler()
 {
     char reason[1024];
-    describeCurrentException(reason, sizeof reason);
-    char timestamp[24];
-    crashTimestamp(timestamp);
-    char line[pathCapacity + 1200];
-    formatTerminateLine(line, sizeof line, timestamp, reason);
-    crashLogWrite(line);
-
+    crashLogTerminateLine(reason, sizeof reason);
     const std::string path = writeMiniDump(nullptr);
-    if (!path.empty()) {
-        crashTimestamp(timestamp);
-        formatDumpWrittenLine(line, sizeof line, timestamp, path.c_str());
-        crashLogWrite(line);
-    }
+    if (!path.empty())
+        crashLogDumpOutcome(path.c_str());
     std::abort();
 }

@@ -134,3 +134,39 @@ void crashLogWrite(const char *line)
     if (locked)
         mutex.unlock();
 }
+
+namespace {
+// Room for a full path and the longest exception text.
+constexpr std::size_t crashLineCapacity = 4096 + 1400;
+} // namespace
+
+void crashLogFaultLine(std::uint32_t code, std::uintptr_t address, std::uint64_t threadId)
+{
+    char timestamp[24];
+    crashTimestamp(timestamp);
+    char line[crashLineCapacity];
+    formatCrashLine(line, sizeof line, timestamp, code, address, threadId);
+    crashLogWrite(line);
+}
+
+void crashLogDumpOutcome(const char *dumpPath)
+{
+    char timestamp[24];
+    crashTimestamp(timestamp);
+    char line[crashLineCapacity];
+    if (dumpPath != nullptr)
+        formatDumpWrittenLine(line, sizeof line, timestamp, dumpPath);
+    else
+        formatDumpFailedLine(line, sizeof line, timestamp);
+    crashLogWrite(line);
+}
+
+void crashLogTerminateLine(char *reason, std::size_t capacity)
+{
+    describeCurrentException(reason, capacity);
+    char timestamp[24];
+    crashTimestamp(timestamp);
+    char line[crashLineCapacity];
+    formatTerminateLine(line, sizeof line, timestamp, reason);
+    crashLogWrite(line);
+}

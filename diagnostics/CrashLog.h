@@ -28,3 +28,10 @@ std::uint64_t crashProcessId();
 // Writes the line plus "\n" to the log file and flushes it; takes the log lock with a bounded
 // wait and writes without it when the wait runs out.
 void crashLogWrite(const char *line);
+
+// The fixed lines both platforms' handlers write, each with a fresh timestamp: the crash line;
+// the dump's outcome (null path: it could not be written); the terminate line, whose reason is
+// left in `reason` for the dump.
+void crashLogFaultLine(std::uint32_t code, std::uintptr_t address, std::uint64_t threadId);
+void crashLogDumpOutcome(const char *dumpPath);
+void crashLogTerminateLine(char *reason, std::size_t capacity);

@@ -29,6 +29,40 @@ struct ErrorReporter
     }
 };
 
+using PortLookup = bool (SimMidiBus::*)(unsigned int, SimMidiBus::Port &) const;
+
+// RtMidi's answers for port numbers, shared by both directions; `api` names the class in its
+// messages ("SimMidiIn", "SimMidiOut").
+std::string portName(const SimMidiBus &bus, PortLookup lookup, const ErrorReporter &errors,
+                     const char *api, unsigned int portNumber)
+{
+    SimMidiBus::Port port;
+    if (!(bus.*lookup)(portNumber, port)) {
+        errors.raise(RtMidiError::WARNING, std::string(api) +
+                                               "::getPortName: the 'portNumber' argument (" +
+                                               std::to_string(portNumber) + ") is invalid.");
+        return std::string();
+    }
+    return port.name;
+}
+
+bool portToOpen(const SimMidiBus &bus, PortLookup lookup, const ErrorReporter &errors,
+                const char *api, bool alreadyOpen, unsigned int portNumber, SimMidiBus::Port &port)
+{
+    if (alreadyOpen) {
+        errors.raise(RtMidiError::WARNING,
+                     std::string(api) + "::openPort: a valid connection already exists!");
+        return false;
+    }
+    if (!(bus.*lookup)(portNumber, port)) {
+        errors.raise(RtMidiError::INVALID_PARAMETER,
+                     std::string(api) + "::openPort: the 'portNumber' argument (" +
+                         std::to_string(portNumber) + ") is invalid.");
+        return false;
+    }
+    return true;
+}
+
 bool isIgnored(const std::vector<unsigned char> &message, bool sysex, bool time, bool sense)
 {
     if (message.empty())
@@ -55,30 +89,14 @@ public:
 
     std::string getPortName(unsigned int portNumber) override
     {
-        SimMidiBus::Port port;
-        if (!bus->inputPort(portNumber, port)) {
-            errors.raise(RtMidiError::WARNING,
-                         "SimMidiIn::getPortName: the 'portNumber' argument (" +
-                             std::to_string(portNumber) + ") is invalid.");
-            return std::string();
-        }
-        return port.name;
+        return portName(*bus, &SimMidiBus::inputPort, errors, "SimMidiIn", portNumber);
     }
 
     void openPort(unsigned int portNumber, const std::string &) override
     {
-        if (open) {
-            errors.raise(RtMidiError::WARNING,
-                         "SimMidiIn::openPort: a valid connection already exists!");
-            return;
-        }
         SimMidiBus::Port port;
-        if (!bus->inputPort(portNumber, port)) {
-            errors.raise(RtMidiError::INVALID_PARAMETER,
-                         "SimMidiIn::openPort: the 'portNumber' argument (" +
-                             std::to_string(portNumber) + ") is invalid.");
+        if (!portToOpen(*bus, &SimMidiBus::inputPort, errors, "SimMidiIn", open, portNumber, port))
             return;
-        }
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             stopping = false;
@@ -212,30 +230,15 @@ public:
 
     std::string getPortName(unsigned int portNumber) override
     {
-        SimMidiBus::Port port;
-        if (!bus->outputPort(portNumber, port)) {
-            errors.raise(RtMidiError::WARNING,
-                         "SimMidiOut::getPortName: the 'portNumber' argument (" +
-                             std::to_string(portNumber) + ") is invalid.");
-            return std::string();
-        }
-        return port.name;
+        return portName(*bus, &SimMidiBus::outputPort, errors, "SimMidiOut", portNumber);
     }
 
     void openPort(unsigned int portNumber, const std::string &) override
     {
-        if (open) {
-            errors.raise(RtMidiError::WARNING,
-                         "SimMidiOut::openPort: a valid connection already exists!");
-            return;
-        }
         SimMidiBus::Port port;
-        if (!bus->outputPort(portNumber, port)) {
-            errors.raise(RtMidiError::INVALID_PARAMETER,
-                         "SimMidiOut::openPort: the 'portNumber' argument (" +
-                             std::to_string(portNumber) + ") is invalid.");
+        if (!portToOpen(*bus, &SimMidiBus::outputPort, errors, "SimMidiOut", open, portNumber,
+                        port))
             return;
-        }
         portId = port.id;
         bus->openOutput(portId);
         open = true;
