@@ -8,28 +8,14 @@
 class RecordingDouble : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
+    Q_PROPERTY(QStringList calls MEMBER calls)
 public:
     using QObject::QObject;
 
-    QStringList calls() const { return recorded; }
-    Q_INVOKABLE int callCount(const QString &name) const { return int(recorded.count(name)); }
-    Q_INVOKABLE void clearCalls()
-    {
-        recorded.clear();
-        emit callsChanged();
-    }
+    Q_INVOKABLE int callCount(const QString &name) const { return int(calls.count(name)); }
 
-signals:
-    void callsChanged();
+    QStringList calls;
 
 protected:
-    void record(const QString &name)
-    {
-        recorded.append(name);
-        emit callsChanged();
-    }
-
-private:
-    QStringList recorded;
+    void record(const QString &name) { calls.append(name); }
 };

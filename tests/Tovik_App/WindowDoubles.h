@@ -23,8 +23,7 @@ class WindowDoubles : public QObject
 public:
     using QObject::QObject;
 
-    // Registers the bundled Poppins faces as the program does; true if all three are there
-    // (without them every layout metric would come from a fallback font).
+    // Registers the bundled Poppins faces as the program does; true if all three are there.
     static bool registerFonts();
     // Sets the context properties the window expects, under their real names.
     void install(QQmlEngine *engine);
@@ -32,15 +31,14 @@ public:
     void registerSingleton();
     // Installs the doubles and loads the real main.qml; null if it did not load.
     QQuickWindow *loadWindow(QQmlApplicationEngine &engine);
-    // A named item of the window, searched through visual children (QML parents items
-    // visually, not always as QObjects).
+    // A named item of the window, searched through visual children.
     static QObject *item(QQuickWindow *window, const QString &name);
 
     Q_INVOKABLE void reset()
     {
         for (RecordingDouble *d : std::initializer_list<RecordingDouble *>{
                  &midiHandler, &downloader, &mainController, &fileManagerBridge})
-            d->clearCalls();
+            d->calls.clear();
     }
 
     MidiHandlerDouble midiHandler;

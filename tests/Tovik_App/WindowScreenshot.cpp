@@ -11,27 +11,39 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <functional>
-#include <utility>
-#include <vector>
 
 namespace {
 
-// One step towards a state: a signal from a double, or a click when `button` is set.
-struct Step
+// Drives a fresh window into the numbered state; false if a button was missing.
+bool drive(int state, WindowDoubles &d, QQuickWindow *window)
 {
-    const char *button;
-    std::function<void(WindowDoubles &)> emitSignal;
-};
-
-Step click(const char *button)
-{
-    return {button, {}};
-}
-
-Step signal(std::function<void(WindowDoubles &)> emitSignal)
-{
-    return {nullptr, std::move(emitSignal)};
+    const auto click = [window](const char *name) {
+        QObject *button = WindowDoubles::item(window, QLatin1String(name));
+        return button && QMetaObject::invokeMethod(button, "clicked");
+    };
+    bool ok = true;
+    if (state >= 1) {
+        emit d.midiHandler.deviceFound(true);
+        emit d.midiHandler.tovikReceivedVersion(QStringLiteral("1.5.2"));
+        emit d.downloader.latestVersionFetched(QStringLiteral("1.6.0"));
+    }
+    if (state >= 2 && state <= 5)
+        ok = click("updateButton");
+    if (state >= 3 && state <= 5) {
+        ok = ok && click("startUpdateButton");
+        emit d.downloader.downloadingProgressBar(42);
+    }
+    if (state >= 4 && state <= 5)
+        emit d.mainController.copyingFileProgress(81);
+    if (state == 5)
+        emit d.mainController.fileTransferComplete(true);
+    if (state >= 6) {
+        ok = click("transferButton");
+        emit d.midiHandler.transferSysExReceived();
+    }
+    if (state == 7)
+        emit d.midiHandler.deviceFound(false);
+    return ok;
 }
 
 } // namespace
@@ -50,41 +62,11 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const std::vector<Step> home = {signal([](WindowDoubles &d) {
-        emit d.midiHandler.deviceFound(true);
-        emit d.midiHandler.tovikReceivedVersion(QStringLiteral("1.5.2"));
-        emit d.downloader.latestVersionFetched(QStringLiteral("1.6.0"));
-    })};
-    const auto then = [](std::vector<Step> steps, std::initializer_list<Step> more) {
-        steps.insert(steps.end(), more);
-        return steps;
-    };
-    const auto prompt = then(home, {click("updateButton")});
-    const auto downloading = then(prompt, {click("startUpdateButton"), signal([](WindowDoubles &d) {
-                                               emit d.downloader.downloadingProgressBar(42);
-                                           })});
-    const auto copying =
-        then(downloading,
-             {signal([](WindowDoubles &d) { emit d.mainController.copyingFileProgress(81); })});
-    const auto transfer =
-        then(home, {click("transferButton"),
-                    signal([](WindowDoubles &d) { emit d.midiHandler.transferSysExReceived(); })});
-    const std::vector<std::pair<const char *, std::vector<Step>>> shots = {
-        {"searching", {}},
-        {"home", home},
-        {"update-prompt", prompt},
-        {"downloading", downloading},
-        {"copying", copying},
-        {"update-complete", then(copying, {signal([](WindowDoubles &d) {
-                                     emit d.mainController.fileTransferComplete(true);
-                                 })})},
-        {"transfer-mode", transfer},
-        {"transfer-disconnected",
-         then(transfer, {signal([](WindowDoubles &d) { emit d.midiHandler.deviceFound(false); })})},
-    };
-
+    const char *const names[] = {
+        "searching",       "home",          "update-prompt",        "downloading", "copying",
+        "update-complete", "transfer-mode", "transfer-disconnected"};
     int failures = 0;
-    for (const auto &[name, steps] : shots) {
+    for (int state = 0; state < 8; ++state) {
         WindowDoubles doubles;
         QQmlApplicationEngine engine;
         QQuickWindow *window = doubles.loadWindow(engine);
@@ -92,23 +74,15 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "main.qml did not load\n");
             return 1;
         }
-        bool driven = true;
-        for (const Step &step : steps) {
-            QObject *button =
-                step.button ? WindowDoubles::item(window, QLatin1String(step.button)) : nullptr;
-            if (step.button)
-                driven = driven && button && QMetaObject::invokeMethod(button, "clicked");
-            else
-                step.emitSignal(doubles);
-        }
+        const bool driven = drive(state, doubles, window);
         // Let images load and the scene settle before grabbing.
         QEventLoop settle;
         QTimer::singleShot(300, &settle, &QEventLoop::quit);
         settle.exec();
         const QImage image = window->grabWindow();
-        const QString path = outDir + QLatin1Char('/') + QLatin1String(name) + ".png";
+        const QString path = outDir + QLatin1Char('/') + QLatin1String(names[state]) + ".png";
         if (!driven || image.isNull() || !image.save(path)) {
-            std::fprintf(stderr, "%s: could not drive, grab or save the window\n", name);
+            std::fprintf(stderr, "%s: could not drive, grab or save the window\n", names[state]);
             ++failures;
             continue;
         }

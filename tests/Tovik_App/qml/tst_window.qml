@@ -372,37 +372,6 @@ TestCase {
         compare(Doubles.midiHandler.callCount("sendTransferSysEx"), 2);
     }
 
-    // While the instrument is gone its buttons stay, above the instructions, and take no clicks.
-    function test_disconnectedClicks_data() {
-        return [
-            { tag: "transfer mode", state: "transferMode", buttons: folderButtons,
-              target: "fileManagerBridge", button: "completeTransferButton",
-              call: "completeTransfer" },
-            { tag: "update prompt", state: "updatePrompt", buttons: ["startUpdateButton"],
-              target: "downloader", button: "startUpdateButton", call: "downloadFile" }
-        ];
-    }
-
-    function test_disconnectedClicks(data) {
-        enterState(data.state);
-        Doubles.midiHandler.deviceFound(false);
-        var children = win.contentItem.children;
-        var textIndex = Array.prototype.indexOf.call(children, el("infoConnectText"));
-        for (var i = 0; i < data.buttons.length; ++i) {
-            var button = el(data.buttons[i]);
-            compare([button.visible, button.enabled], [true, false], data.buttons[i]);
-            verify(Array.prototype.indexOf.call(children, button) > textIndex,
-                   data.buttons[i] + " drawn above the instructions");
-            mouseClick(button);
-        }
-        compare(Doubles[data.target].calls, []);
-
-        // Back again: enabled, and the button works.
-        Doubles.midiHandler.deviceFound(true);
-        click(data.button);
-        compare(Doubles[data.target].calls, [data.call]);
-    }
-
     function test_loadingAnimation_data() {
         return [
             { tag: "entering transfer", state: "enteringTransfer", base: "Connecting to Tovik" },
