@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QString>
 #include <QThread>
 #include <QUrl>
 
@@ -9,9 +8,9 @@ class FileManager;
 class VolumeDismounter;
 class VolumeList;
 
-// A FileManager on a worker thread of its own, wired as the program wires it: requests go out
-// as signals of this object (queued across the threads) and results come back as its own
-// signals, re-emitted on the test's thread. Without seams it uses the real ones of the system.
+// A FileManager on a worker thread, wired as the program wires it (queued both ways). It also
+// stands in for the desktop's file browser, recording the URLs it is handed. Without seams the
+// FileManager uses the real ones of the system.
 class WorkerHarness : public QObject
 {
     Q_OBJECT
@@ -19,20 +18,19 @@ public:
     explicit WorkerHarness(VolumeList *volumes = nullptr, VolumeDismounter *dismounter = nullptr);
     ~WorkerHarness() override;
 
-    QThread *workerThread() { return &thread; }
+public slots:
+    void open(const QUrl &url);
 
 signals:
-    // towards the FileManager
     void downloadFinished(bool success, QString updateFilePath, QString updateFileName);
     void deviceSetToTransferMode();
     void requestOpenFolder(QString deviceName, QString relativePath);
     void requestEjectDevice(QString deviceName);
-    // back from it
     void fileTransferComplete(bool success);
     void copyProgress(int percentage);
     void ejectCompleted(bool success);
+    void opened(QUrl url, bool onOtherThread);
 
 private:
     QThread thread;
-    FileManager *fileManager = nullptr;
 };
