@@ -11,20 +11,6 @@
 
 namespace {
 
-struct Input
-{
-    const std::uint8_t *data;
-    std::size_t size;
-
-    std::uint64_t take(int bytes)
-    {
-        std::uint64_t value = 0;
-        for (int i = 0; i < bytes && size > 0; ++i, ++data, --size)
-            value = (value << 8) | *data;
-        return value;
-    }
-};
-
 void check(const std::vector<char> &buf, std::size_t len)
 {
     if (buf.empty())
@@ -37,15 +23,20 @@ void check(const std::vector<char> &buf, std::size_t len)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    Input in{data, size};
-    const std::size_t cap = static_cast<std::size_t>(in.take(1));
-    const auto code = static_cast<std::uint32_t>(in.take(4));
-    const std::uint64_t address = in.take(8);
-    const std::uint64_t thread = in.take(8);
+    const auto take = [&](int bytes) {
+        std::uint64_t value = 0;
+        for (int i = 0; i < bytes && size > 0; ++i, ++data, --size)
+            value = (value << 8) | *data;
+        return value;
+    };
+    const std::size_t cap = static_cast<std::size_t>(take(1));
+    const auto code = static_cast<std::uint32_t>(take(4));
+    const std::uint64_t address = take(8);
+    const std::uint64_t thread = take(8);
     // Offsets of real time zones and instants within a few hundred millennia of 1970.
-    const auto offset = static_cast<std::int64_t>(in.take(2) % (2 * 18 * 3600)) - 18 * 3600;
-    const auto epochMs = static_cast<std::int64_t>(in.take(6)) - (std::int64_t(1) << 47);
-    const std::string text(reinterpret_cast<const char *>(in.data), in.size);
+    const auto offset = static_cast<std::int64_t>(take(2) % (2 * 18 * 3600)) - 18 * 3600;
+    const auto epochMs = static_cast<std::int64_t>(take(6)) - (std::int64_t(1) << 47);
+    const std::string text(reinterpret_cast<const char *>(data), size);
 
     const CivilTime t = civilTimeFromEpoch(epochMs, offset);
     if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||

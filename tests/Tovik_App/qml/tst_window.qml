@@ -146,9 +146,11 @@ TestCase {
             { tag: "updating", shown: updating, flags: [true, false, false, false],
               lostShown: updating.concat(["infoConnectText"]), lostColor: "red" },
             { tag: "updateFinished", shown: ["infoText", "closeApplicationButton"],
-              flags: [true, false, true, false],
+              flags: [true, false, true, false], texts: ["File transfer complete!",
+              "File transfer complete! Tovik will now reboot to apply the update. You can now close this application."],
               lostShown: ["infoText", "closeApplicationButton"], lostColor: "green" },
             { tag: "updateFailed", shown: failed, flags: [true, false, false, false],
+              texts: ["File transfer failed!", "Something went wrong during the file transfer. Please try again or contact support."],
               lostShown: failed.concat(["infoConnectText"]), lostColor: "red" },
             { tag: "enteringTransfer", shown: waiting, flags: [false, false, true, false],
               lostShown: waiting, lostColor: "green" },
@@ -167,6 +169,8 @@ TestCase {
         expectVisible(data.shown);
         expectIndicator(searching ? "orange" : "green", label, !searching);
         expectFlags(data.flags);
+        if (data.texts)
+            compare([el("versionText").text, el("infoText").text], data.texts);
 
         Doubles.midiHandler.deviceFound(false);
         expectVisible(data.lostShown);
@@ -247,22 +251,6 @@ TestCase {
         Doubles.midiHandler.updateTransferDone();
         expectVisible(["infoText", "closeApplicationButton"]);
         compare(Doubles.downloader.calls, ["downloadFile"]);
-    }
-
-    function test_copyResult_data() {
-        return [
-            { tag: "complete", success: true, version: "File transfer complete!",
-              info: "File transfer complete! Tovik will now reboot to apply the update. You can now close this application." },
-            { tag: "failed", success: false, version: "File transfer failed!",
-              info: "Something went wrong during the file transfer. Please try again or contact support." }
-        ];
-    }
-
-    function test_copyResult(data) {
-        enterState("copying");
-        Doubles.mainController.fileTransferComplete(data.success);
-        compare(win.inReenumeration, data.success);
-        compare([el("versionText").text, el("infoText").text], [data.version, data.info]);
     }
 
     function test_downloadStatus_data() {
