@@ -2,7 +2,6 @@
 
 #include <QMutex>
 #include <QMutexLocker>
-#include <QRegularExpression>
 
 namespace {
 QMutex captureMutex;
@@ -10,12 +9,12 @@ QStringList captured;
 
 void capture(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
-    const char *level = type == QtInfoMsg      ? "INFO"
-                        : type == QtWarningMsg ? "WARN"
-                        : type == QtDebugMsg   ? "DEBUG"
-                                               : "CRIT";
+    const char *level = type == QtInfoMsg      ? "INFO "
+                        : type == QtWarningMsg ? "WARN "
+                        : type == QtDebugMsg   ? "DEBUG "
+                                               : "CRIT ";
     QMutexLocker lock(&captureMutex);
-    captured.append(QLatin1String(level) + QLatin1Char(' ') + text);
+    captured.append(QLatin1String(level) + text);
 }
 } // namespace
 
@@ -39,8 +38,12 @@ QStringList LogCapture::lines() const
 
 QStringList LogCapture::linesStartingWith(const QString &prefix) const
 {
-    return lines().filter(
-        QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
+    QStringList found;
+    for (const QString &line : lines()) {
+        if (line.startsWith(prefix))
+            found.append(line);
+    }
+    return found;
 }
 
 QStringList LogCapture::warnings() const

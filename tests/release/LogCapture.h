@@ -3,8 +3,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
-// Collects the messages of Qt's message functions from every thread while it exists, as
-// "INFO <text>" or "WARN <text>", so tests can assert the exact log texts.
+// Collects Qt's messages from every thread while it exists, as "INFO <text>", "WARN <text>",
+// "DEBUG <text>" or "CRIT <text>", so tests can assert the exact log texts.
 class LogCapture
 {
 public:
@@ -14,7 +14,6 @@ public:
     LogCapture &operator=(const LogCapture &) = delete;
 
     QStringList lines() const;
-    // The lines that begin with the given prefix.
     QStringList linesStartingWith(const QString &prefix) const;
     // The warnings' texts alone.
     QStringList warnings() const;

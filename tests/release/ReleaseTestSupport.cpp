@@ -1,6 +1,7 @@
 #include "ReleaseTestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -17,17 +18,19 @@ QByteArray firmwareBytes(qsizetype size, quint32 seed)
     return bytes;
 }
 
-QString privateTempDir()
+QByteArray fileBytes(const QString &path)
 {
-    const QString path = QDir::tempPath();
-    if (!qEnvironmentVariableIsSet("TMPDIR") || !path.contains(QLatin1String("/tmp/tst_")))
-        return QString();
-    return path;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool emptyDirectory(const QString &path)
+QString emptiedPrivateTempDir()
 {
-    return QDir(path).removeRecursively() && QDir().mkpath(path);
+    const QString path = QDir::tempPath();
+    if (!qEnvironmentVariableIsSet("TMPDIR") || !path.contains(QLatin1String("/tmp/tst_")) ||
+        !QDir(path).removeRecursively() || !QDir().mkpath(path))
+        return QString();
+    return path;
 }
 
 bool fetchCatalogue(Downloader &downloader, int timeoutMs)
@@ -52,16 +55,15 @@ bool eventsMatch(const QStringList &events, const QStringList &expected)
 
 OutcomeRecorder::OutcomeRecorder(Downloader *downloader)
 {
-    connect(downloader, &Downloader::downloadStatus, this,
-            [this](bool success, const QString &message) {
-                events.append(QStringLiteral("status %1 %2").arg(success).arg(message));
-            });
+    connect(downloader, &Downloader::downloadStatus, this, [this](bool ok, const QString &text) {
+        events.append(QStringLiteral("status %1 %2").arg(ok).arg(text));
+    });
     connect(downloader, &Downloader::downloadFinished, this,
-            [this](bool success, const QString &path, const QString &name) {
-                events.append(QStringLiteral("finished %1 %2 %3").arg(success).arg(path, name));
+            [this](bool ok, const QString &path, const QString &name) {
+                events.append(QStringLiteral("finished %1 %2 %3").arg(ok).arg(path, name));
             });
-    connect(downloader, &Downloader::setDeviceToTransferMode, this, [this](bool success) {
-        events.append(QStringLiteral("transfer %1").arg(success));
+    connect(downloader, &Downloader::setDeviceToTransferMode, this, [this](bool ok) {
+        events.append(QStringLiteral("transfer %1").arg(ok));
         ++transferSignals;
         emit transferSignalled();
     });

@@ -11,18 +11,20 @@
 
 // Deterministic, incompressible-looking bytes, different for every seed.
 QByteArray firmwareBytes(qsizetype size, quint32 seed);
+// The file's bytes, empty when it cannot be read.
+QByteArray fileBytes(const QString &path);
 
-// The temporary directory when it is this test's private one (TMPDIR set by the test
-// registration), otherwise empty: downloads land there and tests empty it.
-QString privateTempDir();
-// Removes everything inside the directory.
-bool emptyDirectory(const QString &path);
+// This test's private temporary directory (TMPDIR set by the registration), emptied, or an
+// empty string when TMPDIR is not private: downloads land there, and stale copies would count.
+QString emptiedPrivateTempDir();
 
 // Requests the catalogue and waits until its reply is done (also when it brings nothing).
 bool fetchCatalogue(Downloader &downloader, int timeoutMs = 10000);
 
 // Equal lists, where an expected entry ending in '*' only needs to be a prefix.
 bool eventsMatch(const QStringList &events, const QStringList &expected);
+#define VERIFY_EVENTS(events, ...)                                                                 \
+    QVERIFY2(eventsMatch(events, __VA_ARGS__), qPrintable((events).join(QLatin1Char('\n'))))
 
 // Records every outcome signal of a Downloader in emission order, e.g.
 // "status 1 Download completed", "finished 1 /tmp/x/fw.tvq fw.tvq", "transfer 1".

@@ -5,20 +5,12 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QSslConfiguration>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 const QString hmm = QStringLiteral("status 1 Hmm, the download didn\u2019t go through");
 const QString fallbackFailed = QStringLiteral("status 0 Fallback failed: ");
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -42,8 +34,7 @@ class TestDownload : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void init();
-
+    void init() { QCOMPARE(emptiedPrivateTempDir(), tempDir); }
     void sizeCheckDecidesDownload_data();
     void sizeCheckDecidesDownload();
     void primaryRouteVariants_data();
@@ -56,10 +47,7 @@ private slots:
     void curlThatCannotStart();
     void secondDownloadStartsEmpty();
     void oneDownloadAtATime();
-    void nothingOfferedNothingRequested_data();
-    void nothingOfferedNothingRequested();
     void untrustedCertificateFailsEverywhere();
-    void trustedCertificateDownloads();
 
 private:
     QString tempDir;
@@ -68,17 +56,9 @@ private:
 
 void TestDownload::initTestCase()
 {
-    // init() empties the download directory, so it must be this test's private one.
-    tempDir = privateTempDir();
+    tempDir = emptiedPrivateTempDir();
     QVERIFY2(!tempDir.isEmpty(), qPrintable(QDir::tempPath()));
-    QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::TempLocation), tempDir);
-    QVERIFY(QDir().mkpath(tempDir));
     path = tempDir + QStringLiteral("/fw.tvq");
-}
-
-void TestDownload::init()
-{
-    QVERIFY(emptyDirectory(tempDir));
 }
 
 void TestDownload::sizeCheckDecidesDownload_data()
@@ -89,12 +69,9 @@ void TestDownload::sizeCheckDecidesDownload_data()
 
     const qsizetype large = 5 * 1024 * 1024 + 123;
     QTest::newRow("same size: no download") << qsizetype(70000) << qsizetype(70000) << true;
-    QTest::newRow("smaller: downloaded again") << qsizetype(70000) << qsizetype(1000) << false;
-    QTest::newRow("larger: downloaded again") << qsizetype(70000) << qsizetype(90000) << false;
-    QTest::newRow("empty file: downloaded again") << qsizetype(70000) << qsizetype(0) << false;
+    QTest::newRow("other size: downloaded again") << qsizetype(70000) << qsizetype(1000) << false;
     QTest::newRow("no file") << qsizetype(70000) << qsizetype(-1) << false;
-    QTest::newRow("large, same size: no download") << large << large << true;
-    QTest::newRow("large, other size: downloaded again") << large << qsizetype(4096) << false;
+    QTest::newRow("large, other size") << large << qsizetype(4096) << false;
 }
 
 void TestDownload::sizeCheckDecidesDownload()
@@ -108,17 +85,13 @@ void TestDownload::sizeCheckDecidesDownload()
     if (existingSize >= 0)
         QVERIFY(writeFile(path, existing));
     OneRelease r(served);
-    QCOMPARE(r.downloader.downloadDirectory, tempDir);
     QVERIFY(r.download());
 
     QCOMPARE(r.recorder.events, ended(true, path));
     QCOMPARE(r.server.requestCount("HEAD", QStringLiteral("fw.tvq")), 1);
     QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), shortcut ? 0 : 1);
-    QCOMPARE(r.downloader.downloadFilePath, path);
     QCOMPARE(r.recorder.progress.isEmpty(), shortcut);
-    if (!shortcut)
-        QCOMPARE(r.recorder.progress.last(), qint64(100));
-    QCOMPARE(readAll(path), shortcut ? existing : served);
+    QCOMPARE(fileBytes(path), shortcut ? existing : served);
     QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
 }
 
@@ -126,32 +99,27 @@ void TestDownload::primaryRouteVariants_data()
 {
     QTest::addColumn<ServeRule>("rule");
     QTest::addColumn<bool>("knownLength");
-    QTest::addColumn<int>("minProgressSignals");
 
     ServeRule rule;
-    QTest::newRow("plain") << rule << true << 1;
     rule.head = ServeRule::Head::Refuse405;
-    QTest::newRow("head refused with 405") << rule << true << 1;
+    QTest::newRow("head refused with 405") << rule << true;
     rule.head = ServeRule::Head::NoContentLength;
-    QTest::newRow("head without length") << rule << true << 1;
+    QTest::newRow("head without length") << rule << true;
     rule = ServeRule();
     rule.body = ServeRule::Body::Chunked;
-    QTest::newRow("chunked without length") << rule << false << 1;
-    rule.body = ServeRule::Body::NoContentLength;
-    QTest::newRow("body until close") << rule << false << 1;
+    QTest::newRow("chunked without length") << rule << false;
     rule.body = ServeRule::Body::Deflate;
-    QTest::newRow("compressed") << rule << false << 1;
+    QTest::newRow("compressed") << rule << false;
     rule.body = ServeRule::Body::Trickle;
     rule.trickleBytes = 8000;
     rule.trickleIntervalMs = 100;
-    QTest::newRow("trickle") << rule << true << 5;
+    QTest::newRow("trickle") << rule << true;
 }
 
 void TestDownload::primaryRouteVariants()
 {
     QFETCH(ServeRule, rule);
     QFETCH(bool, knownLength);
-    QFETCH(int, minProgressSignals);
 
     // Compressible content, so the compressed row really is smaller on the wire.
     QByteArray served;
@@ -166,20 +134,16 @@ void TestDownload::primaryRouteVariants()
     QVERIFY(r.download());
 
     QCOMPARE(r.recorder.events, ended(true, path));
-    QCOMPARE(readAll(path), served);
-    QVERIFY(capture.linesStartingWith(QStringLiteral("WARN")).isEmpty());
-    QVERIFY(r.recorder.progress.size() >= minProgressSignals);
+    QCOMPARE(fileBytes(path), served);
+    QCOMPARE(capture.warnings(), QStringList());
+    // One signal per chunk; without a known length a defined 0, never a division by 0.
+    QVERIFY(r.recorder.progress.size() >= (rule.body == ServeRule::Body::Trickle ? 5 : 1));
     qint64 previous = 0;
     for (qint64 value : std::as_const(r.recorder.progress)) {
-        // Without a known length the value is a defined 0, never the result of a division by 0.
-        if (!knownLength)
-            QCOMPARE(value, qint64(0));
-        QVERIFY(value >= previous && value <= 100);
+        QVERIFY(value >= previous && value <= (knownLength ? 100 : 0));
         previous = value;
     }
-    if (knownLength)
-        QCOMPARE(r.recorder.progress.last(), qint64(100));
-    QCOMPARE(r.downloader.downloadBuffer.size(), 0);
+    QCOMPARE(r.recorder.progress.last(), qint64(knownLength ? 100 : 0));
 }
 
 void TestDownload::fallbackOutcomes_data()
@@ -187,18 +151,15 @@ void TestDownload::fallbackOutcomes_data()
     QTest::addColumn<ServeRule>("rule");
     QTest::addColumn<qsizetype>("size");
     QTest::addColumn<QString>("curlError"); // empty: curl gets the file
-    QTest::addColumn<QString>("warning");   // pattern, anchored at the start of the one warning
+    QTest::addColumn<QString>("warning");   // pattern for the one warning
     QTest::addColumn<bool>("progressAbove100");
 
-    const QString httpError = QStringLiteral("WARN DW: Download error occurred: ");
+    const QString httpError = QStringLiteral("DW: Download error occurred: ");
     const QString notFound = httpError + "QNetworkReply::ContentNotFoundError Error string: ";
     // Qt reports a connection cut off mid-body either as an error or, after a reset, as a
     // normal end with too few bytes; both must end on the fallback.
-    const QString cutOff =
-        httpError + QStringLiteral("|WARN DW: Download incomplete: received \\d+ of \\d+ bytes");
-    const QString curlAny = QStringLiteral("curl: (");
+    const QString cutOff = httpError + "|DW: Download incomplete: received \\d+ of \\d+ bytes";
     const qsizetype small = 60000;
-    const qsizetype large = 6 * 1024 * 1024;
     ServeRule rule;
     rule.times = 1;
     rule.body = ServeRule::Body::NotFound404;
@@ -213,37 +174,22 @@ void TestDownload::fallbackOutcomes_data()
     rule.body = ServeRule::Body::ShortThenClose;
     rule.cutAfter = 30000;
     QTest::newRow("closed mid-body") << rule << small << QString() << cutOff << false;
-    rule.body = ServeRule::Body::DropMidBody;
-    QTest::newRow("reset mid-body") << rule << small << QString() << cutOff << false;
     // Chunked framing with a Content-Length that disagrees: Qt reports no error, only the
     // count of bytes shows that this is not the announced file.
     rule.body = ServeRule::Body::ChunkedWrongLength;
     rule.announcedLength = 10000;
     QTest::newRow("more bytes than announced")
         << rule << small << QString()
-        << QStringLiteral("WARN DW: Download incomplete: received 60000 of 10000 bytes") << true;
-    rule.announcedLength = 80000;
-    QTest::newRow("fewer bytes than announced")
-        << rule << small << QString()
-        << QStringLiteral("WARN DW: Download incomplete: received 60000 of 80000 bytes") << false;
-    rule.times = -1;
+        << QStringLiteral("DW: Download incomplete: received 60000 of 10000 bytes") << true;
     rule.body = ServeRule::Body::DropMidBody;
-    QTest::newRow("reset mid-body on both routes") << rule << small << curlAny << cutOff << false;
+    rule.times = -1;
+    QTest::newRow("reset mid-body on both routes")
+        << rule << small << QStringLiteral("curl: (") << cutOff << false;
     // Large files are partly on disk when the transfer breaks off.
-    rule = ServeRule();
     rule.times = 1;
-    rule.body = ServeRule::Body::DropMidBody;
     rule.cutAfter = 4 * 1024 * 1024;
-    QTest::newRow("large, reset mid-body") << rule << large << QString() << cutOff << false;
-    rule.times = -1;
-    QTest::newRow("large, reset mid-body on both routes")
-        << rule << large << curlAny << cutOff << false;
-    rule.times = 1;
-    rule.body = ServeRule::Body::ChunkedWrongLength;
-    rule.announcedLength = 1000;
-    QTest::newRow("large, more bytes than announced")
-        << rule << large << QString()
-        << QStringLiteral("WARN DW: Download incomplete: received 6291456 of 1000 bytes") << true;
+    QTest::newRow("large, reset mid-body")
+        << rule << qsizetype(6 * 1024 * 1024) << QString() << cutOff << false;
 }
 
 void TestDownload::fallbackOutcomes()
@@ -268,47 +214,38 @@ void TestDownload::fallbackOutcomes()
     const bool curlSucceeds = curlError.isEmpty();
     const QString curlOutcome = curlSucceeds ? QStringLiteral("status 1 Download completed")
                                              : fallbackFailed + curlError + QLatin1Char('*');
-    QVERIFY2(
-        eventsMatch(r.recorder.events, QStringList{hmm, curlOutcome} + ended(curlSucceeds, path)),
-        qPrintable(r.recorder.events.join(QLatin1Char('\n'))));
+    VERIFY_EVENTS(r.recorder.events, QStringList{hmm, curlOutcome} + ended(curlSucceeds, path));
     // Neither an error page nor a cut file is ever presented as the update file.
-    QCOMPARE(readAll(path) == served, curlSucceeds);
-    QVERIFY(!readAll(path).contains("404 Not Found"));
+    QCOMPARE(fileBytes(path) == served, curlSucceeds);
+    QVERIFY(!fileBytes(path).contains("404 Not Found"));
     QVERIFY(!QFile::exists(workingDir.filePath(QStringLiteral("fw.tvq"))));
     QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
-    const QStringList warnings = capture.linesStartingWith(QStringLiteral("WARN"));
+    const QStringList warnings = capture.warnings();
     QCOMPARE(warnings.size(), 1);
-    QVERIFY2(QRegularExpression(QStringLiteral("^(") + warning + QLatin1Char(')'))
-                 .match(warnings.first())
-                 .hasMatch(),
+    QVERIFY2(QRegularExpression("^(" + warning + ')').match(warnings.first()).hasMatch(),
              qPrintable(warnings.first()));
     QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), 2);
-    const bool above = std::any_of(r.recorder.progress.cbegin(), r.recorder.progress.cend(),
-                                   [](qint64 value) { return value > 100; });
-    QCOMPARE(above, progressAbove100);
+    QCOMPARE(std::any_of(r.recorder.progress.cbegin(), r.recorder.progress.cend(),
+                         [](qint64 value) { return value > 100; }),
+             progressAbove100);
 }
 
 void TestDownload::unwritableTargetReportsTwice_data()
 {
     QTest::addColumn<QString>("directory"); // empty: the download directory, a folder in the way
     QTest::addColumn<QString>("name");
-    QTest::addColumn<qsizetype>("size");
 
-    const QString fw = QStringLiteral("fw.tvq");
-    QTest::newRow("a folder in the way") << QString() << fw << qsizetype(50000);
-    QTest::newRow("large, a folder in the way") << QString() << fw << qsizetype(3 * 1024 * 1024);
+    QTest::newRow("a folder in the way") << QString() << QStringLiteral("fw.tvq");
     if (QFileInfo(QStringLiteral("/dev/full")).isWritable())
-        QTest::newRow("disk full")
-            << QStringLiteral("/dev") << QStringLiteral("full") << qsizetype(50000);
+        QTest::newRow("disk full") << QStringLiteral("/dev") << QStringLiteral("full");
 }
 
 void TestDownload::unwritableTargetReportsTwice()
 {
     QFETCH(QString, directory);
     QFETCH(QString, name);
-    QFETCH(qsizetype, size);
 
-    OneRelease r(firmwareBytes(size, 5), name);
+    OneRelease r(firmwareBytes(3 * 1024 * 1024, 5), name);
     if (directory.isEmpty()) {
         directory = tempDir;
         QVERIFY(QDir(tempDir).mkpath(name));
@@ -318,10 +255,9 @@ void TestDownload::unwritableTargetReportsTwice()
     QVERIFY(r.download(2));
 
     const QString target = directory + QLatin1Char('/') + name;
-    QVERIFY2(eventsMatch(r.recorder.events, ended(false, target, name) +
-                                                QStringList{hmm, fallbackFailed + "curl: (23)*"} +
-                                                ended(false, target, name)),
-             qPrintable(r.recorder.events.join(QLatin1Char('\n'))));
+    VERIFY_EVENTS(r.recorder.events, ended(false, target, name) +
+                                         QStringList{hmm, fallbackFailed + "curl: (23)*"} +
+                                         ended(false, target, name));
     QCOMPARE(capture.linesStartingWith(QStringLiteral("WARN DW: Could not")).size(), 1);
     QVERIFY(!QFile::exists(target + QStringLiteral(".part")));
 }
@@ -338,11 +274,10 @@ void TestDownload::curlThatCannotStart()
     QFETCH(bool, presentButNotExecutable);
 
     QTemporaryDir binDir;
-    if (presentButNotExecutable) {
-        QVERIFY(writeFile(binDir.filePath(QStringLiteral("curl")), "#!/bin/sh\nexit 0\n"));
-        QFile::setPermissions(binDir.filePath(QStringLiteral("curl")),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    const QString curl = binDir.filePath(QStringLiteral("curl"));
+    if (presentButNotExecutable)
+        QVERIFY(writeFile(curl, "#!/bin/sh\nexit 0\n") &&
+                QFile::setPermissions(curl, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     const QByteArray previousPath = qgetenv("PATH");
     qputenv("PATH", binDir.path().toUtf8());
     const auto restore = qScopeGuard([&] { qputenv("PATH", previousPath); });
@@ -353,10 +288,8 @@ void TestDownload::curlThatCannotStart()
     r.server.setRule(QStringLiteral("fw.tvq"), rule);
     QVERIFY(r.download());
 
-    QVERIFY2(eventsMatch(r.recorder.events,
-                         QStringList{hmm, fallbackFailed + "*"} + ended(false, path)) &&
-                 r.recorder.events.at(1).size() > fallbackFailed.size(),
-             qPrintable(r.recorder.events.join(QLatin1Char('\n'))));
+    VERIFY_EVENTS(r.recorder.events, QStringList{hmm, fallbackFailed + "*"} + ended(false, path));
+    QVERIFY(r.recorder.events.at(1).size() > fallbackFailed.size());
     // No late second report from the process object.
     QVERIFY(!r.recorder.waitForTransferSignals(2, 300));
 }
@@ -377,18 +310,22 @@ void TestDownload::secondDownloadStartsEmpty()
     r.server.addFile(QStringLiteral("two.tvq"), second);
     r.server.setCatalogue(R"([{"file_name":"two.tvq","version":"2.0.0"}])");
     r.recorder.events.clear();
-    r.recorder.progress.clear();
     QVERIFY(r.download(2));
     const QString two = tempDir + QStringLiteral("/two.tvq");
     QCOMPARE(r.recorder.events, ended(true, two, QStringLiteral("two.tvq")));
-    QCOMPARE(readAll(two), second);
+    QCOMPARE(fileBytes(two), second);
     QCOMPARE(r.recorder.progress.last(), qint64(100));
     QVERIFY(!QFile::exists(tempDir + QStringLiteral("/one.tvq.part")));
 }
 
 void TestDownload::oneDownloadAtATime()
 {
+    // Nothing offered: no request at all.
     OneRelease r(firmwareBytes(40000, 4));
+    QSignalSpy requests(&r.server, &ReleaseServer::requestReceived);
+    r.downloader.downloadFile();
+    QVERIFY(!requests.wait(500));
+
     QVERIFY(fetchCatalogue(r.downloader));
     LogCapture capture;
     r.downloader.downloadFile();
@@ -399,35 +336,6 @@ void TestDownload::oneDownloadAtATime()
              QStringList{"WARN DW: A download is already running; the new request is ignored"});
     QCOMPARE(r.server.requestCount("HEAD", QStringLiteral("fw.tvq")), 1);
     QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), 1);
-    // Once finished, the next request is served again (here from the complete copy).
-    r.downloader.downloadFile();
-    QVERIFY(r.recorder.waitForTransferSignals(2));
-    QCOMPARE(r.server.requestCount("HEAD", QStringLiteral("fw.tvq")), 2);
-    QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), 1);
-}
-
-void TestDownload::nothingOfferedNothingRequested_data()
-{
-    QTest::addColumn<QByteArray>("catalogue"); // empty: not fetched at all
-    QTest::newRow("before the catalogue") << QByteArray();
-    QTest::newRow("empty catalogue") << QByteArray("[]");
-    QTest::newRow("only an unsafe name") << QByteArray(R"([{"file_name":"../fw.tvq"}])");
-}
-
-void TestDownload::nothingOfferedNothingRequested()
-{
-    QFETCH(QByteArray, catalogue);
-
-    OneRelease r(firmwareBytes(1000, 1));
-    if (!catalogue.isEmpty()) {
-        r.server.setCatalogue(catalogue);
-        QVERIFY(fetchCatalogue(r.downloader));
-    }
-    QSignalSpy requests(&r.server, &ReleaseServer::requestReceived);
-    r.downloader.downloadFile();
-    // A request would reach the loopback server well within this time.
-    QVERIFY(!requests.wait(500));
-    QVERIFY(r.recorder.events.isEmpty());
 }
 
 void TestDownload::untrustedCertificateFailsEverywhere()
@@ -437,7 +345,6 @@ void TestDownload::untrustedCertificateFailsEverywhere()
     QSignalSpy fetched(&r.downloader, &Downloader::releasesJsonFetched);
     QVERIFY(fetchCatalogue(r.downloader));
     QCOMPARE(fetched.size(), 0);
-    QVERIFY(r.downloader.downloadUrl.isEmpty());
 
     // The fields are set as the catalogue would set them, to reach the download itself.
     r.downloader.fileName = QStringLiteral("fw.tvq");
@@ -446,35 +353,14 @@ void TestDownload::untrustedCertificateFailsEverywhere()
     r.downloader.downloadFile();
     QVERIFY(r.recorder.waitForTransferSignals(1));
 
-    QVERIFY2(eventsMatch(r.recorder.events,
-                         QStringList{hmm, fallbackFailed + "curl: (60)*"} + ended(false, path)),
-             qPrintable(r.recorder.events.join(QLatin1Char('\n'))));
-    QVERIFY(capture.linesStartingWith(QStringLiteral("WARN DW:"))
-                .value(0)
-                .startsWith(QStringLiteral(
-                    "WARN DW: Download error occurred: QNetworkReply::SslHandshakeFailedError")));
+    VERIFY_EVENTS(r.recorder.events,
+                  QStringList{hmm, fallbackFailed + "curl: (60)*"} + ended(false, path));
+    QVERIFY(capture.warnings().value(0).startsWith(
+        "DW: Download error occurred: QNetworkReply::SslHandshakeFailedError"));
     // Every handshake failed before a request was made.
     QCOMPARE(r.server.requestCount("GET", QStringLiteral("releases.json")), 0);
     QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), 0);
     QVERIFY(!QFile::exists(path));
-}
-
-void TestDownload::trustedCertificateDownloads()
-{
-    // Control case: with our certificate trusted, the same server serves over TLS.
-    const QByteArray served = firmwareBytes(80000, 8);
-    OneRelease r(served, QStringLiteral("fw.tvq"), ReleaseServer::Mode::Tls);
-    QVERIFY(r.server.isListening());
-    const QSslConfiguration previous = QSslConfiguration::defaultConfiguration();
-    QSslConfiguration trusting = previous;
-    trusting.addCaCertificates(r.server.certificatePath());
-    QSslConfiguration::setDefaultConfiguration(trusting);
-    const auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(previous); });
-
-    QVERIFY(r.download());
-    QCOMPARE(r.downloader.version, QStringLiteral("1.5.0"));
-    QCOMPARE(r.recorder.events, ended(true, path));
-    QCOMPARE(readAll(path), served);
 }
 
 QTEST_GUILESS_MAIN(TestDownload)
