@@ -1,6 +1,7 @@
 #include "LogCapture.h"
 #include "WorkerHarness.h"
 
+#include "diagnostics/Logging.h"
 #include "sim/volumes/SimulatedVolumes.h"
 
 #include <QtTest>
@@ -26,13 +27,21 @@ void TestFileManagerWait::init()
     for (const char *name : {"vol", "ro", "notready", "caps", "good"})
         QVERIFY(QDir(dir->path()).mkdir(QString::fromLatin1(name)));
     QFile file(dir->filePath(QStringLiteral("fw.tvq")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(QByteArray(10000, 'x')), qint64(10000));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(10000, 'x')) == 10000);
     source = file.fileName();
 }
 
 void TestFileManagerWait::volumeAppearsAfterTenSeconds()
 {
+    initLogging(QStringLiteral("test"));
+    const QDir logs(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                    QStringLiteral("/Tovik-Instruments/Tovik Updater/logs"));
+    const QFileInfoList logFiles =
+        logs.entryInfoList({QStringLiteral("updater-*.log")}, QDir::Files, QDir::Time);
+    QVERIFY(!logFiles.isEmpty());
+    QFile log(logFiles.constFirst().absoluteFilePath());
+    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text) && log.seek(log.size()));
+
     LogCapture messages;
     SimulatedVolumes volumes;
     volumes.setVolumeFolder(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("vol")));
@@ -57,16 +66,22 @@ void TestFileManagerWait::volumeAppearsAfterTenSeconds()
     QVERIFY2(elapsed >= 11000 && elapsed < 15000, qPrintable(QString::number(elapsed)));
     QVERIFY(QFile::exists(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
     QVERIFY(messages.warnings().isEmpty());
+    // The milestones in the run's log file, after their timestamps.
+    QStringList traces;
+    for (const QString &line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
+        traces.append(line.mid(24));
+    QCOMPARE(traces, (QStringList{QStringLiteral("TRACE FM: copying fw.tvq -> tovikupd"),
+                                  QStringLiteral("TRACE FM: copy complete"),
+                                  QStringLiteral("TRACE FM: renamed, dismounting"),
+                                  QStringLiteral("TRACE FM: dismounted OK")}));
 
     // The counter went back to zero when the volume was found: the next update waits the full
     // five times again, so a volume that comes a few seconds later is still caught.
     QVERIFY(QFile::remove(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
-    volumes.resetCounters();
     clock.restart();
     emit harness.deviceSetToTransferMode();
     QTimer::singleShot(4000, &volumes, [&] { volumes.present(QStringLiteral("tovikupd")); });
     QVERIFY(done.wait(15000));
-    QCOMPARE(done.size(), 2);
     QCOMPARE(done.at(1).constFirst().toBool(), true);
     QVERIFY2(clock.elapsed() >= 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(QFile::exists(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
@@ -101,7 +116,6 @@ void TestFileManagerWait::givesUpAfterFiveWaits()
     QVERIFY2(elapsed >= 14000 && elapsed < 19000, qPrintable(QString::number(elapsed)));
     QVERIFY(!done.wait(500));
     QCOMPARE(done.size(), 1);
-    QVERIFY(messages.warnings().isEmpty());
     QCOMPARE(percent.size(), 0);
     for (const char *name : {"ro", "notready", "caps"})
         QVERIFY(QDir(dir->filePath(QString::fromLatin1(name))).isEmpty());
