@@ -301,6 +301,35 @@ TestCase {
         compare(el("genericProgressBar").percentage, data.shown);
     }
 
+    // The bar itself, past the window's clamps: captions, percentage text and fill.
+    function test_progressBar_data() {
+        return [
+            { tag: "downloading", mode: "downloading", fileName: "fw.tvq",
+              caption: "Downloading...", value: 42.5, text: "43%", fill: 0.425 },
+            { tag: "transfer, named", mode: "transfer", fileName: "a <b>tag</b>.tvq",
+              caption: "Transferring: a <b>tag</b>.tvq", value: 100, text: "100%", fill: 1 },
+            { tag: "transfer, unnamed", mode: "transfer", fileName: "",
+              caption: "Transferring...", value: -5, text: "-5%", fill: 0 },
+            { tag: "other mode", mode: "Downloading", fileName: "", caption: "Working...",
+              value: 150, text: "150%", fill: 1.5 }
+        ];
+    }
+
+    function test_progressBar(data) {
+        enterState("updating");
+        var bar = el("genericProgressBar");
+        bar.mode = data.mode;
+        bar.fileName = data.fileName;
+        bar.percentage = data.value;
+        var caption = findChild(bar, "progressCaption");
+        compare([caption.text, caption.textFormat], [data.caption, Text.PlainText]);
+        compare(findChild(bar, "progressText").text, data.text);
+        // Past 100 the fill is wider than the track, which clips it.
+        var track = findChild(bar, "progressTrack");
+        fuzzyCompare(findChild(bar, "progressFill").width, track.width * data.fill, 0.01);
+        compare(track.clip, true);
+    }
+
     // What Update leads to, after the catalogue, the version check or a transfer.
     function test_updatePrompt_data() {
         var installed = "The latest version is already installed!";
