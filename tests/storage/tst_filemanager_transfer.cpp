@@ -11,44 +11,24 @@ class TestFileManagerTransfer : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
     void transfer_data();
     void transfer();
     void lookupAndEject_data();
     void lookupAndEject();
-    void folderRequestsServedInOrder();
-
-private:
-    QString volumeFolder(const QString &name);
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<SimulatedVolumes> volumes;
-    std::unique_ptr<LogCapture> messages;
-    std::unique_ptr<WorkerHarness> harness;
 };
 
-void TestFileManagerTransfer::init()
+struct Fixture
 {
-    dir = std::make_unique<QTemporaryDir>();
-    volumes = std::make_unique<SimulatedVolumes>();
-    messages = std::make_unique<LogCapture>();
-    harness = std::make_unique<WorkerHarness>(volumes.get(), volumes.get());
-}
-
-void TestFileManagerTransfer::cleanup()
-{
-    harness.reset();
-    messages.reset();
-    volumes.reset();
-    dir.reset();
-}
-
-QString TestFileManagerTransfer::volumeFolder(const QString &name)
-{
-    QDir(dir->path()).mkpath(name);
-    return dir->filePath(name);
-}
+    QString volumeFolder(const QString &name)
+    {
+        QDir(dir.path()).mkpath(name);
+        return dir.filePath(name);
+    }
+    QTemporaryDir dir;
+    SimulatedVolumes volumes;
+    LogCapture messages;
+    WorkerHarness harness{&volumes, &volumes};
+};
 
 static QByteArray readAll(const QString &path)
 {
@@ -94,8 +74,6 @@ void TestFileManagerTransfer::transfer_data()
     QTest::newRow("source already on the volume")
         << 10000 << QStringLiteral("source-on-volume") << QList<int>{} << copyFailed << unrenamed
         << qint64(-1) << true;
-    QTest::newRow("no download yet") << -1 << QStringLiteral("no-download") << QList<int>{}
-                                     << copyFailed << QStringList() << qint64(0) << true;
     // The kernel refuses the data only when the buffered tail reaches it at close.
     QTest::newRow("device full at the final flush")
         << 10000 << QStringLiteral("dev-full") << all << copyFailed << QStringList() << qint64(0)
@@ -107,6 +85,7 @@ void TestFileManagerTransfer::transfer_data()
 
 void TestFileManagerTransfer::transfer()
 {
+    Fixture f;
     QFETCH(int, size);
     QFETCH(QString, fault);
     QFETCH(QList<int>, progress);
@@ -116,10 +95,10 @@ void TestFileManagerTransfer::transfer()
     QFETCH(bool, mountedAfter);
 
     const QString name = QStringLiteral("update.tvq");
-    const QString volume = volumeFolder(QStringLiteral("vol"));
+    const QString volume = f.volumeFolder(QStringLiteral("vol"));
     // The volume folder is the download folder: source and destination are one file.
     const QString sourcePath =
-        QDir(fault == QLatin1String("source-on-volume") ? volume : dir->path()).filePath(name);
+        QDir(fault == QLatin1String("source-on-volume") ? volume : f.dir.path()).filePath(name);
     QByteArray source(qMax(size, 0), Qt::Uninitialized);
     for (int i = 0; i < source.size(); ++i)
         source[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
@@ -127,31 +106,30 @@ void TestFileManagerTransfer::transfer()
     if (size >= 0)
         QVERIFY(sourceFile.open(QIODevice::WriteOnly) && sourceFile.write(source) == size);
     sourceFile.close();
-    volumes->addVolume(QStringLiteral("tovikupd"), volume);
+    f.volumes.addVolume(QStringLiteral("tovikupd"), volume);
 
     const QString target = QDir(volume).filePath(QStringLiteral("tvxxfer.tvq"));
     if (fault == QLatin1String("existing-target")) {
         QFile old(target);
         QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier") == 7);
     } else if (fault.startsWith(QLatin1String("vanish-"))) {
-        volumes->setVanishAfterBytes(QStringLiteral("tovikupd"), fault.mid(7).toLongLong());
+        f.volumes.setVanishAfterBytes(QStringLiteral("tovikupd"), fault.mid(7).toLongLong());
     } else if (fault.startsWith(QLatin1String("capacity-"))) {
-        volumes->setCapacity(QStringLiteral("tovikupd"), fault.mid(9).toLongLong());
+        f.volumes.setCapacity(QStringLiteral("tovikupd"), fault.mid(9).toLongLong());
     } else if (fault == QLatin1String("dev-full")) {
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), QDir(volume).filePath(name)));
     } else if (fault == QLatin1String("busy")) {
-        volumes->setDismountError(QStringLiteral("tovikupd"), QStringLiteral("busy"));
+        f.volumes.setDismountError(QStringLiteral("tovikupd"), QStringLiteral("busy"));
     }
 
-    QSignalSpy done(harness.get(), &WorkerHarness::fileTransferComplete);
-    QSignalSpy percent(harness.get(), &WorkerHarness::copyProgress);
-    QSignalSpy dismounted(volumes.get(), &SimulatedVolumes::volumeDismounted);
-    if (fault != QLatin1String("no-download"))
-        emit harness->downloadFinished(true, sourcePath, name);
+    QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
+    QSignalSpy percent(&f.harness, &WorkerHarness::copyProgress);
+    QSignalSpy dismounted(&f.volumes, &SimulatedVolumes::volumeDismounted);
+    emit f.harness.downloadFinished(true, sourcePath, name);
     if (fault == QLatin1String("failed-second"))
-        emit harness->downloadFinished(false, dir->filePath(QStringLiteral("second.tvq")),
-                                       QStringLiteral("second.tvq"));
-    emit harness->deviceSetToTransferMode();
+        emit f.harness.downloadFinished(false, f.dir.filePath(QStringLiteral("second.tvq")),
+                                        QStringLiteral("second.tvq"));
+    emit f.harness.deviceSetToTransferMode();
 
     QVERIFY(done.wait(10000));
     QVERIFY(!done.wait(300)); // exactly one result
@@ -161,7 +139,7 @@ void TestFileManagerTransfer::transfer()
     for (const QList<QVariant> &args : std::as_const(percent))
         seen.append(args.constFirst().toInt());
     QCOMPARE(seen, progress);
-    QCOMPARE(messages->warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
+    QCOMPARE(f.messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
 
     if (fault == QLatin1String("dev-full")) {
         QVERIFY(QFileInfo(QDir(volume).filePath(name)).isSymLink());
@@ -175,7 +153,7 @@ void TestFileManagerTransfer::transfer()
     }
     if (fault == QLatin1String("existing-target"))
         QCOMPARE(readAll(target), QByteArray("earlier"));
-    QCOMPARE(volumes->isMounted(QStringLiteral("tovikupd")), mountedAfter);
+    QCOMPARE(f.volumes.isMounted(QStringLiteral("tovikupd")), mountedAfter);
     QCOMPARE(dismounted.size(), warning.isEmpty() ? 1 : 0);
 }
 
@@ -204,6 +182,7 @@ void TestFileManagerTransfer::lookupAndEject_data()
 
 void TestFileManagerTransfer::lookupAndEject()
 {
+    Fixture f;
     QFETCH(QStringList, mounted);
     QFETCH(int, winner);
     QFETCH(bool, ejected);
@@ -211,24 +190,25 @@ void TestFileManagerTransfer::lookupAndEject()
     for (int i = 0; i < mounted.size(); ++i) {
         const QStringList parts = mounted.at(i).split(QLatin1Char('|'));
         const QString flags = parts.at(1);
-        SimulatedVolumes::Flags f;
-        f.readOnly = flags.contains(QLatin1Char('r'));
-        f.ready = !flags.contains(QLatin1Char('n'));
-        volumes->addVolume(parts.at(0),
-                           flags.contains(QLatin1Char('m'))
-                               ? dir->filePath(QStringLiteral("gone"))
-                               : volumeFolder(QStringLiteral("v%1").arg(i)),
-                           f);
+        SimulatedVolumes::Flags state;
+        state.readOnly = flags.contains(QLatin1Char('r'));
+        state.ready = !flags.contains(QLatin1Char('n'));
+        f.volumes.addVolume(parts.at(0),
+                            flags.contains(QLatin1Char('m'))
+                                ? f.dir.filePath(QStringLiteral("gone"))
+                                : f.volumeFolder(QStringLiteral("v%1").arg(i)),
+                            state);
         if (flags.contains(QLatin1Char('b')))
-            volumes->setDismountError(parts.at(0), QStringLiteral("busy"));
+            f.volumes.setDismountError(parts.at(0), QStringLiteral("busy"));
     }
 
-    QSignalSpy opened(harness.get(), &WorkerHarness::opened);
-    QSignalSpy ejectedSpy(harness.get(), &WorkerHarness::ejectCompleted);
-    QSignalSpy dismounted(volumes.get(), &SimulatedVolumes::volumeDismounted);
-    emit harness->requestOpenFolder(QStringLiteral("TOVIK"), QStringLiteral("projects"));
-    // The eject is served after the open, so its answer closes the window for the open.
-    emit harness->requestEjectDevice(QStringLiteral("TOVIK"));
+    QSignalSpy opened(&f.harness, &WorkerHarness::opened);
+    QSignalSpy ejectedSpy(&f.harness, &WorkerHarness::ejectCompleted);
+    QSignalSpy dismounted(&f.volumes, &SimulatedVolumes::volumeDismounted);
+    // Served in order: the eject's answer closes the window for the opens.
+    for (const QString &folder : {QStringLiteral("projects"), QStringLiteral("MIDI_Clips")})
+        emit f.harness.requestOpenFolder(QStringLiteral("TOVIK"), folder);
+    emit f.harness.requestEjectDevice(QStringLiteral("TOVIK"));
 
     QVERIFY(ejectedSpy.wait(5000));
     QCOMPARE(ejectedSpy.size(), 1);
@@ -237,36 +217,17 @@ void TestFileManagerTransfer::lookupAndEject()
     if (winner < 0) {
         QVERIFY(!opened.wait(300));
         QCOMPARE(
-            messages->warnings(),
+            f.messages.warnings(),
             QStringList{QStringLiteral("FM: Cannot eject - no mounted volume named \"TOVIK\"")});
         return;
     }
-    QTRY_COMPARE(opened.size(), 1);
-    const QString root = dir->filePath(QStringLiteral("v%1").arg(winner));
-    QCOMPARE(opened.constFirst().constFirst().toUrl(),
-             QUrl::fromLocalFile(root + QStringLiteral("/projects")));
-    QCOMPARE(volumes->dismountRequests(), QStringList{root});
-    QVERIFY(messages->warnings().isEmpty());
-}
-
-void TestFileManagerTransfer::folderRequestsServedInOrder()
-{
-    const QString root = volumeFolder(QStringLiteral("transfer"));
-    volumes->addVolume(QStringLiteral("TOVIK"), root);
-    QSignalSpy opened(harness.get(), &WorkerHarness::opened);
-
-    const QStringList folders{QStringLiteral("projects"), QStringLiteral("instrument_definitions"),
-                              QStringLiteral("MIDI_Clips"), QStringLiteral("grooves")};
-    for (int round = 0; round < 5; ++round) {
-        for (const QString &folder : folders)
-            emit harness->requestOpenFolder(QStringLiteral("TOVIK"), folder);
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 20, 10000);
-    for (int i = 0; i < opened.size(); ++i) {
-        QCOMPARE(opened.at(i).at(0).toUrl(),
-                 QUrl::fromLocalFile(QDir(root).filePath(folders.at(i % 4))));
-        QVERIFY2(opened.at(i).at(1).toBool(), "handed to the desktop from the worker thread");
-    }
+    QTRY_COMPARE(opened.size(), 2);
+    const QString root = f.dir.filePath(QStringLiteral("v%1").arg(winner));
+    QCOMPARE(opened.at(0).at(0).toUrl(), QUrl::fromLocalFile(root + QStringLiteral("/projects")));
+    QCOMPARE(opened.at(1).at(0).toUrl(), QUrl::fromLocalFile(root + QStringLiteral("/MIDI_Clips")));
+    QVERIFY2(opened.at(0).at(1).toBool(), "handed to the desktop from the worker thread");
+    QCOMPARE(f.volumes.dismountRequests(), QStringList{root});
+    QVERIFY(f.messages.warnings().isEmpty());
 }
 
 QTEST_MAIN(TestFileManagerTransfer)
