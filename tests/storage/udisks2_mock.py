@@ -1,9 +1,6 @@
-'''A small UDisks2 for the unmount tests: an object manager with two block devices, each with a
-file system; "Unmount" is logged by dbusmock and answers as the parameters ask.
-
-Parameters: "mount_point" (the file system that the test unmounts), "other_mount_point",
-"unmount_error" (a D-Bus error name to answer with, or empty for success), "error_message".
-'''
+'''A small UDisks2 for the unmount tests: two file systems whose "Unmount" is logged by dbusmock
+and answers as the parameters "mount_point", "other_mount_point", "unmount_error" and
+"error_message" ask.'''
 
 import dbus
 
@@ -14,7 +11,6 @@ MAIN_OBJ = '/org/freedesktop/UDisks2'
 MAIN_IFACE = 'org.freedesktop.UDisks2.Manager'
 SYSTEM_BUS = True
 IS_OBJECT_MANAGER = True
-
 BLOCK_IFACE = 'org.freedesktop.UDisks2.Block'
 FS_IFACE = 'org.freedesktop.UDisks2.Filesystem'
 
@@ -24,30 +20,22 @@ def byte_string(text):
     return dbus.Array([dbus.Byte(b) for b in text.encode() + b'\0'], signature='y')
 
 
-def add_filesystem(mock, name, mount_point, error, message):
+def add_block(mock, name):
     path = MAIN_OBJ + '/block_devices/' + name
-    mock.AddObject(path, BLOCK_IFACE, {
-        'Device': byte_string('/dev/' + name),
-        'IdLabel': dbus.String(name),
-    }, [])
-    obj = mockobject.objects[path]
+    mock.AddObject(path, BLOCK_IFACE, {'Device': byte_string('/dev/' + name)}, [])
+    return mockobject.objects[path]
+
+
+def add_filesystem(mock, name, mount_point, error, message):
+    obj = add_block(mock, name)
     points = [byte_string(mount_point)] if mount_point else []
-    obj.AddProperties(FS_IFACE, {
-        'MountPoints': dbus.Array(points, signature='ay'),
-        'Size': dbus.UInt64(16 * 1024 * 1024),
-    })
-    if error:
-        code = f'raise dbus.exceptions.DBusException({message!r}, name={error!r})'
-    else:
-        code = ''
+    obj.AddProperties(FS_IFACE, {'MountPoints': dbus.Array(points, signature='ay')})
+    code = f'raise dbus.exceptions.DBusException({message!r}, name={error!r})' if error else ''
     obj.AddMethod(FS_IFACE, 'Unmount', 'a{sv}', '', code)
 
 
 def load(mock, parameters):
-    mock.AddProperty(MAIN_IFACE, 'Version', dbus.String('2.9.4'))
-    # A block device without a file system, which the lookup must step over.
-    mock.AddObject(MAIN_OBJ + '/block_devices/sda', BLOCK_IFACE,
-                   {'Device': byte_string('/dev/sda'), 'IdLabel': dbus.String('')}, [])
+    add_block(mock, 'sda')  # no file system: the lookup must step over it
     # Unmounting this one means the lookup picked the wrong file system.
     add_filesystem(mock, 'sdc1', parameters.get('other_mount_point', ''),
                    'org.freedesktop.UDisks2.Error.Failed', 'unmounted the wrong file system')
