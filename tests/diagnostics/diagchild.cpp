@@ -133,11 +133,9 @@ int messages()
     logMessageHandler(QtWarningMsg, withFile, QStringLiteral("with file"));
     const QMessageLogContext noFile;
     logMessageHandler(QtInfoMsg, noFile, QStringLiteral("no file"));
-    logMessageHandler(static_cast<QtMsgType>(17), noFile, QStringLiteral("odd type"));
     logTrace(QStringLiteral("trace %1 text"));
     writeLogLine(QString());
     writeLogLine(QStringLiteral("grüße ✓"));
-    printTid("main");
     return 0;
 }
 

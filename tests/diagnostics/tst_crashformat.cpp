@@ -15,7 +15,6 @@ private slots:
     void numbers_data();
     void numbers();
     void truncation();
-    void exceptionNames();
     void civilTime_data();
     void civilTime();
     void longExceptionMessage();
@@ -66,13 +65,6 @@ void TestCrashFormat::truncation()
     QCOMPARE(formatCrashLine(line, sizeof line, "2026-01-02 03:04:05.006", 0xC0000005, 0x2a0, 26),
              sizeof line - 1);
     QCOMPARE(QByteArray(line), QByteArray("2026-01-02 03:04:05.006 FATAL === CRASH"));
-}
-
-// The names a Linux signal maps to are in the crash lines of the crash tests.
-void TestCrashFormat::exceptionNames()
-{
-    QCOMPARE(QByteArray(exceptionName(0xE06D7363)), QByteArray("C++ exception"));
-    QCOMPARE(QByteArray(exceptionName(0xC0000007)), QByteArray("unknown"));
 }
 
 void TestCrashFormat::civilTime_data()
