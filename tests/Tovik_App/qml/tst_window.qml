@@ -248,7 +248,8 @@ TestCase {
         return [
             { tag: "fallback under way, em dash", success: true, message: "DW: primary failed",
               version: "Trying a different route now\u2014hang tight...", exit: false },
-            { tag: "fallback failed", success: false, message: "curl: (6) Could not resolve",
+            { tag: "fallback failed, markup in the message", success: false,
+              message: "curl: <b>Error</b> <img src=\"qrc:/icons/icons/iosicon.png\">",
               version: "Download failed!", exit: true }
         ];
     }
@@ -256,23 +257,14 @@ TestCase {
     function test_downloadStatus(data) {
         enterState("updating");
         Doubles.downloader.downloadStatus(data.success, data.message);
-        compare([el("infoText").text, el("versionText").text], [data.message, data.version]);
+        // Texts from outside are shown as they came, never interpreted as markup.
+        compare([el("infoText").text, el("infoText").textFormat, el("versionText").text],
+                [data.message, Text.PlainText, data.version]);
         expectVisible(["infoText", "dotAndLabelRow"].concat(
                           data.exit ? ["closeApplicationButton"] : []));
         // The next progress value brings the bar back; no retry button appears.
         Doubles.downloader.downloadingProgressBar(10);
         compare([el("genericProgressBar").visible, el("startUpdateButton").visible], [true, false]);
-    }
-
-    // Texts from outside are shown as they came, never interpreted as markup.
-    function test_markupShownLiterally() {
-        enterState("updating");
-        var message = "<b>Error</b> <img src=\"qrc:/icons/icons/iosicon.png\">";
-        Doubles.downloader.downloadStatus(false, message);
-        compare([el("infoText").text, el("infoText").textFormat], [message, Text.PlainText]);
-        Doubles.downloader.latestVersionFetched("<b>9.9</b>");
-        compare([el("versionText").text, el("versionText").textFormat],
-                ["The latest available version is Tvx<b>9.9</b>", Text.PlainText]);
     }
 
     function test_progressClamp_data() {
@@ -326,8 +318,8 @@ TestCase {
         var installed = "The latest version is already installed!";
         return [
             { tag: "no catalogue", text: "Looking for the latest version or Tvx..." },
-            { tag: "catalogue", catalogue: "2.0.1",
-              text: "The latest available version is Tvx2.0.1" },
+            { tag: "catalogue with markup", catalogue: "<b>2.0.1</b>",
+              text: "The latest available version is Tvx<b>2.0.1</b>" },
             { tag: "latest installed", check: true, text: installed,
               info: installed + " You can now close this application." },
             { tag: "after transfer without catalogue", transfer: true,
@@ -351,7 +343,8 @@ TestCase {
         click("updateButton");
         expectVisible(["versionText", "infoText", "dotAndLabelRow", data.check
                        ? "closeApplicationButton" : "startUpdateButton"]);
-        compare(el("versionText").text, data.text);
+        compare([el("versionText").text, el("versionText").textFormat],
+                [data.text, Text.PlainText]);
         compare(el("infoText").text, data.info ? data.info : updateWarning);
     }
 
@@ -360,7 +353,6 @@ TestCase {
         enterState("home");
         click("transferButton");
         compare(Doubles.midiHandler.calls, ["sendTransferSysEx"]);
-        compare(el("versionText").text, "Connecting to Tovik");
         Doubles.midiHandler.transferSysExReceived();
         // A presence report in transfer mode changes nothing.
         Doubles.midiHandler.deviceFound(true);
@@ -371,7 +363,6 @@ TestCase {
         compare(Doubles.fileManagerBridge.calls, ["openProjects", "openInstrumentDefinitions",
                                                   "openMidiFiles", "openGrooves",
                                                   "completeTransfer"]);
-        compare(el("versionText").text, "Finalizing Transfer");
         Doubles.midiHandler.transferSysExEndReceived();
         compare(el("versionText").text, "The latest available version is Tvx1.6.0");
 
