@@ -34,12 +34,12 @@ void TestFileManagerWait::init()
 void TestFileManagerWait::volumeAppearsAfterTenSeconds()
 {
     initLogging(QStringLiteral("test"));
-    const QDir logs(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                    QStringLiteral("/Tovik-Instruments/Tovik Updater/logs"));
     const QFileInfoList logFiles =
-        logs.entryInfoList({QStringLiteral("updater-*.log")}, QDir::Files, QDir::Time);
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+             QStringLiteral("/Tovik-Instruments/Tovik Updater/logs"))
+            .entryInfoList({QStringLiteral("updater-*.log")}, QDir::Files, QDir::Time);
     QVERIFY(!logFiles.isEmpty());
-    QFile log(logFiles.constFirst().absoluteFilePath());
+    QFile log(logFiles.constFirst().filePath());
     QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text) && log.seek(log.size()));
 
     LogCapture messages;
@@ -74,17 +74,6 @@ void TestFileManagerWait::volumeAppearsAfterTenSeconds()
                                   QStringLiteral("TRACE FM: copy complete"),
                                   QStringLiteral("TRACE FM: renamed, dismounting"),
                                   QStringLiteral("TRACE FM: dismounted OK")}));
-
-    // The counter went back to zero when the volume was found: the next update waits the full
-    // five times again, so a volume that comes a few seconds later is still caught.
-    QVERIFY(QFile::remove(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
-    clock.restart();
-    emit harness.deviceSetToTransferMode();
-    QTimer::singleShot(4000, &volumes, [&] { volumes.present(QStringLiteral("tovikupd")); });
-    QVERIFY(done.wait(15000));
-    QCOMPARE(done.at(1).constFirst().toBool(), true);
-    QVERIFY2(clock.elapsed() >= 5000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(QFile::exists(dir->filePath(QStringLiteral("vol/tvxxfer.tvq"))));
 }
 
 void TestFileManagerWait::givesUpAfterFiveWaits()
