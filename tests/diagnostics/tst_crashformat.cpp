@@ -4,7 +4,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstring>
 #include <stdexcept>
 
 class TestCrashFormat : public QObject
@@ -14,7 +13,6 @@ class TestCrashFormat : public QObject
 private slots:
     void numbers_data();
     void numbers();
-    void truncation();
     void civilTime_data();
     void civilTime();
     void longExceptionMessage();
@@ -47,24 +45,6 @@ void TestCrashFormat::numbers()
                                           : appendDecimal(buf, sizeof buf, len, value);
     QCOMPARE(QByteArray(buf), "x=" + text);
     QCOMPARE(end, std::size_t(2 + text.size()));
-}
-
-void TestCrashFormat::truncation()
-{
-    // A short buffer is filled and terminated, never overrun.
-    char buf[8];
-    std::memset(buf, 'z', sizeof buf);
-    std::size_t len = appendText(buf, 6, 0, "abcdefghij");
-    QCOMPARE(QByteArray(buf), QByteArray("abcde"));
-    QCOMPARE(buf[6], 'z');
-    QCOMPARE(appendHex(buf, 6, len, 0xfff), std::size_t(5));
-    QCOMPARE(appendText(buf, 6, 99, "q"), std::size_t(5)); // a length past the end is clamped
-    QCOMPARE(appendText(buf, 0, 0, "q"), std::size_t(0));
-
-    char line[40];
-    QCOMPARE(formatCrashLine(line, sizeof line, "2026-01-02 03:04:05.006", 0xC0000005, 0x2a0, 26),
-             sizeof line - 1);
-    QCOMPARE(QByteArray(line), QByteArray("2026-01-02 03:04:05.006 FATAL === CRASH"));
 }
 
 void TestCrashFormat::civilTime_data()
