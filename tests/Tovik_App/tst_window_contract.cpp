@@ -90,12 +90,8 @@ void WindowContractTest::exitQuitsAndLeavesUpdateFlow()
     QVERIFY(exitButton && exitButton->property("visible").toBool());
 
     QSignalSpy quit(&engine, &QQmlEngine::quit);
-    QTimer::singleShot(0, exitButton,
-                       [exitButton] { QMetaObject::invokeMethod(exitButton, "clicked"); });
-    // EXIT must end the event loop with 0, as the program's exec() does.
-    QTimer::singleShot(10000, qGuiApp, [] { QCoreApplication::exit(99); });
-    QCOMPARE(QGuiApplication::exec(), 0);
-    QCOMPARE(quit.count(), 1);
+    QVERIFY(QMetaObject::invokeMethod(exitButton, "clicked"));
+    QTRY_COMPARE(quit.count(), 1);
     QCOMPARE(window->property("inUpdateFlow").toBool(), false);
     QVERIFY(doubles.downloader.calls.isEmpty());
 }
