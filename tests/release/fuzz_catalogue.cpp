@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 // Any catalogue body: no crash, and no accepted file name ever leaves the download folder.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -26,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             name.contains(QLatin1Char('\\')) || name.contains(QLatin1String("..")))
             std::abort();
     }
-    downloadProgressPercent(qint64(size) * 1000, qint64(size % 7));
+    // Any byte counts: a defined, non-negative value, at most 100 when all announced bytes came.
+    qint64 counts[2] = {0, 0};
+    memcpy(counts, data, std::min(size, sizeof counts));
+    const qint64 percent = downloadProgressPercent(counts[0], counts[1]);
+    if (counts[0] >= 0 && (percent < 0 || (counts[0] <= counts[1] && percent > 100)))
+        std::abort();
     return 0;
 }

@@ -14,11 +14,8 @@ class TestCatalogue : public QObject
 private slots:
     void judgesFileNames_data();
     void judgesFileNames();
-    void computesProgress_data();
-    void computesProgress();
     void catalogueFromServer_data();
     void catalogueFromServer();
-    void instrumentVersionChangesNothing();
 };
 
 void TestCatalogue::judgesFileNames_data()
@@ -46,26 +43,6 @@ void TestCatalogue::judgesFileNames()
     QCOMPARE(unsafeFileNameReason(name).isEmpty(), safe);
     QCOMPARE(releaseDownloadUrl(QStringLiteral("https://x.example"), name),
              safe ? QStringLiteral("https://x.example/releases/") + name : QString());
-}
-
-void TestCatalogue::computesProgress_data()
-{
-    QTest::addColumn<qint64>("received");
-    QTest::addColumn<qint64>("total");
-    QTest::addColumn<qint64>("percent");
-
-    QTest::newRow("truncates") << qint64(1) << qint64(3) << qint64(33);
-    QTest::newRow("negative length") << qint64(12345) << qint64(-1) << qint64(0);
-    QTest::newRow("absurd ratio") << std::numeric_limits<qint64>::max() << qint64(1)
-                                  << std::numeric_limits<qint64>::max();
-}
-
-void TestCatalogue::computesProgress()
-{
-    QFETCH(qint64, received);
-    QFETCH(qint64, total);
-    QFETCH(qint64, percent);
-    QCOMPARE(downloadProgressPercent(received, total), percent);
 }
 
 void TestCatalogue::catalogueFromServer_data()
@@ -171,20 +148,6 @@ void TestCatalogue::catalogueFromServer()
                                          ? QString()
                                          : server.baseUrl().toString() + "/releases/" + fileName);
     QCOMPARE(versionCheck.size(), 0);
-}
-
-void TestCatalogue::instrumentVersionChangesNothing()
-{
-    ReleaseServer server;
-    server.setCatalogue(R"([{"file_name":"fw.tvq","version":"1.5.0"}])");
-    Downloader downloader(server.baseUrl());
-    QVERIFY(fetchCatalogue(downloader));
-    QSignalSpy versionCheck(&downloader, &Downloader::versionCheck);
-    QSignalSpy latest(&downloader, &Downloader::latestVersionFetched);
-    for (const char *instrument : {"1.6.0", "0.9.0"})
-        downloader.tovikReceivedVersion(QString::fromLatin1(instrument));
-    QCOMPARE(versionCheck.size() + latest.size(), 0);
-    QCOMPARE(downloader.version, QStringLiteral("1.5.0"));
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)

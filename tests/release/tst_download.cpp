@@ -11,6 +11,7 @@
 namespace {
 const QString hmm = QStringLiteral("status 1 Hmm, the download didn\u2019t go through");
 const QString fallbackFailed = QStringLiteral("status 0 Fallback failed: ");
+const QString fw = QStringLiteral("fw.tvq");
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -19,7 +20,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // The last two outcome signals of a download of `path`.
-QStringList ended(bool success, const QString &path, const QString &name = QStringLiteral("fw.tvq"))
+QStringList ended(bool success, const QString &path, const QString &name = fw)
 {
     return {QStringLiteral("finished %1 %2 %3").arg(success).arg(path, name),
             QStringLiteral("transfer %1").arg(success)};
@@ -35,16 +36,12 @@ class TestDownload : public QObject
 private slots:
     void initTestCase();
     void init() { QCOMPARE(emptiedPrivateTempDir(), tempDir); }
-    void sizeCheckDecidesDownload_data();
-    void sizeCheckDecidesDownload();
-    void primaryRouteVariants_data();
-    void primaryRouteVariants();
+    void primaryRoute_data();
+    void primaryRoute();
     void fallbackOutcomes_data();
     void fallbackOutcomes();
     void unwritableTargetReportsTwice_data();
     void unwritableTargetReportsTwice();
-    void curlThatCannotStart_data();
-    void curlThatCannotStart();
     void secondDownloadStartsEmpty();
     void oneDownloadAtATime();
     void untrustedCertificateFailsEverywhere();
@@ -61,81 +58,68 @@ void TestDownload::initTestCase()
     path = tempDir + QStringLiteral("/fw.tvq");
 }
 
-void TestDownload::sizeCheckDecidesDownload_data()
-{
-    QTest::addColumn<qsizetype>("servedSize");
-    QTest::addColumn<qsizetype>("existingSize"); // -1: no earlier copy
-    QTest::addColumn<bool>("shortcut");
-
-    const qsizetype large = 5 * 1024 * 1024 + 123;
-    QTest::newRow("same size: no download") << qsizetype(70000) << qsizetype(70000) << true;
-    QTest::newRow("other size: downloaded again") << qsizetype(70000) << qsizetype(1000) << false;
-    QTest::newRow("no file") << qsizetype(70000) << qsizetype(-1) << false;
-    QTest::newRow("large, other size") << large << qsizetype(4096) << false;
-}
-
-void TestDownload::sizeCheckDecidesDownload()
-{
-    QFETCH(qsizetype, servedSize);
-    QFETCH(qsizetype, existingSize);
-    QFETCH(bool, shortcut);
-
-    const QByteArray served = firmwareBytes(servedSize, 7);
-    const QByteArray existing = firmwareBytes(qMax<qsizetype>(existingSize, 0), 99);
-    if (existingSize >= 0)
-        QVERIFY(writeFile(path, existing));
-    OneRelease r(served);
-    QVERIFY(r.download());
-
-    QCOMPARE(r.recorder.events, ended(true, path));
-    QCOMPARE(r.server.requestCount("HEAD", QStringLiteral("fw.tvq")), 1);
-    QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), shortcut ? 0 : 1);
-    QCOMPARE(r.recorder.progress.isEmpty(), shortcut);
-    QCOMPARE(fileBytes(path), shortcut ? existing : served);
-    QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
-}
-
-void TestDownload::primaryRouteVariants_data()
+void TestDownload::primaryRoute_data()
 {
     QTest::addColumn<ServeRule>("rule");
+    QTest::addColumn<qsizetype>("size");
+    QTest::addColumn<qsizetype>("existingSize"); // -1: no earlier copy
+    QTest::addColumn<bool>("shortcut");
     QTest::addColumn<bool>("knownLength");
 
     ServeRule rule;
+    const qsizetype size = 70000;
+    QTest::newRow("same size: no download") << rule << size << size << true << true;
+    QTest::newRow("other size: downloaded again")
+        << rule << size << qsizetype(1000) << false << true;
+    QTest::newRow("no file") << rule << size << qsizetype(-1) << false << true;
+    QTest::newRow("large, other size")
+        << rule << qsizetype(5 * 1024 * 1024 + 123) << qsizetype(4096) << false << true;
+    // A stale copy of the same size must not be trusted when the size is not announced.
     rule.head = ServeRule::Head::Refuse405;
-    QTest::newRow("head refused with 405") << rule << true;
+    QTest::newRow("head refused with 405") << rule << size << size << false << true;
     rule.head = ServeRule::Head::NoContentLength;
-    QTest::newRow("head without length") << rule << true;
+    QTest::newRow("head without length") << rule << size << size << false << true;
     rule = ServeRule();
     rule.body = ServeRule::Body::Chunked;
-    QTest::newRow("chunked without length") << rule << false;
+    QTest::newRow("chunked without length") << rule << size << qsizetype(-1) << false << false;
     rule.body = ServeRule::Body::Deflate;
-    QTest::newRow("compressed") << rule << false;
+    QTest::newRow("compressed") << rule << size << qsizetype(-1) << false << false;
     rule.body = ServeRule::Body::Trickle;
     rule.trickleBytes = 8000;
     rule.trickleIntervalMs = 100;
-    QTest::newRow("trickle") << rule << true;
+    QTest::newRow("trickle") << rule << size << qsizetype(-1) << false << true;
 }
 
-void TestDownload::primaryRouteVariants()
+void TestDownload::primaryRoute()
 {
     QFETCH(ServeRule, rule);
+    QFETCH(qsizetype, size);
+    QFETCH(qsizetype, existingSize);
+    QFETCH(bool, shortcut);
     QFETCH(bool, knownLength);
 
     // Compressible content, so the compressed row really is smaller on the wire.
     QByteArray served;
-    for (int i = 0; served.size() < 40000; ++i)
+    for (int i = 0; served.size() < size; ++i)
         served += "block " + QByteArray::number(i % 97) + " of the firmware image\n";
-    // A stale copy of the same size must not be trusted when the size is not announced.
-    if (rule.head != ServeRule::Head::Normal)
-        QVERIFY(writeFile(path, QByteArray(served.size(), 'x')));
+    served.truncate(size);
+    const QByteArray existing(qMax<qsizetype>(existingSize, 0), 'x');
+    if (existingSize >= 0)
+        QVERIFY(writeFile(path, existing));
     OneRelease r(served);
-    r.server.setRule(QStringLiteral("fw.tvq"), rule);
+    r.server.setRule(fw, rule);
     LogCapture capture;
     QVERIFY(r.download());
 
     QCOMPARE(r.recorder.events, ended(true, path));
-    QCOMPARE(fileBytes(path), served);
+    QCOMPARE(r.server.requestCount("HEAD", fw), 1);
+    QCOMPARE(r.server.requestCount("GET", fw), shortcut ? 0 : 1);
+    QCOMPARE(fileBytes(path), shortcut ? existing : served);
+    QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
     QCOMPARE(capture.warnings(), QStringList());
+    QCOMPARE(r.recorder.progress.isEmpty(), shortcut);
+    if (shortcut)
+        return;
     // One signal per chunk; without a known length a defined 0, never a division by 0.
     QVERIFY(r.recorder.progress.size() >= (rule.body == ServeRule::Body::Trickle ? 5 : 1));
     qint64 previous = 0;
@@ -153,6 +137,7 @@ void TestDownload::fallbackOutcomes_data()
     QTest::addColumn<QString>("curlError"); // empty: curl gets the file
     QTest::addColumn<QString>("warning");   // pattern for the one warning
     QTest::addColumn<bool>("progressAbove100");
+    QTest::addColumn<int>("curlOnPath"); // 0: the real one, 1: none, 2: one not executable
 
     const QString httpError = QStringLiteral("DW: Download error occurred: ");
     const QString notFound = httpError + "QNetworkReply::ContentNotFoundError Error string: ";
@@ -164,32 +149,31 @@ void TestDownload::fallbackOutcomes_data()
     rule.times = 1;
     rule.body = ServeRule::Body::NotFound404;
     QTest::newRow("404 once, curl gets the file")
-        << rule << small << QString() << notFound << false;
+        << rule << small << QString() << notFound << false << 0;
     rule.times = -1;
     QTest::newRow("404 always, curl refuses the error page")
         << rule << small << QStringLiteral("curl: (22) The requested URL returned error: 404")
-        << notFound << false;
+        << notFound << false << 0;
+    // curl that cannot be started must still end the download, with the reason.
+    QTest::newRow("curl not installed") << rule << small << QString() << notFound << false << 1;
+    QTest::newRow("curl not executable") << rule << small << QString() << notFound << false << 2;
     rule = ServeRule();
     rule.times = 1;
     rule.body = ServeRule::Body::ShortThenClose;
     rule.cutAfter = 30000;
-    QTest::newRow("closed mid-body") << rule << small << QString() << cutOff << false;
+    QTest::newRow("closed mid-body") << rule << small << QString() << cutOff << false << 0;
     // Chunked framing with a Content-Length that disagrees: Qt reports no error, only the
     // count of bytes shows that this is not the announced file.
     rule.body = ServeRule::Body::ChunkedWrongLength;
     rule.announcedLength = 10000;
     QTest::newRow("more bytes than announced")
         << rule << small << QString()
-        << QStringLiteral("DW: Download incomplete: received 60000 of 10000 bytes") << true;
+        << QStringLiteral("DW: Download incomplete: received 60000 of 10000 bytes") << true << 0;
+    rule = ServeRule();
     rule.body = ServeRule::Body::DropMidBody;
     rule.times = -1;
     QTest::newRow("reset mid-body on both routes")
-        << rule << small << QStringLiteral("curl: (") << cutOff << false;
-    // Large files are partly on disk when the transfer breaks off.
-    rule.times = 1;
-    rule.cutAfter = 4 * 1024 * 1024;
-    QTest::newRow("large, reset mid-body")
-        << rule << qsizetype(6 * 1024 * 1024) << QString() << cutOff << false;
+        << rule << small << QStringLiteral("curl: (") << cutOff << false << 0;
 }
 
 void TestDownload::fallbackOutcomes()
@@ -199,10 +183,20 @@ void TestDownload::fallbackOutcomes()
     QFETCH(QString, curlError);
     QFETCH(QString, warning);
     QFETCH(bool, progressAbove100);
+    QFETCH(int, curlOnPath);
 
+    QTemporaryDir binDir;
+    const QString fakeCurl = binDir.filePath(QStringLiteral("curl"));
+    if (curlOnPath == 2)
+        QVERIFY(writeFile(fakeCurl, "#!/bin/sh\nexit 0\n") &&
+                QFile::setPermissions(fakeCurl, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const QByteArray previousPath = qgetenv("PATH");
+    if (curlOnPath)
+        qputenv("PATH", binDir.path().toUtf8());
+    const auto restorePath = qScopeGuard([&] { qputenv("PATH", previousPath); });
     const QByteArray served = firmwareBytes(size, 3);
     OneRelease r(served);
-    r.server.setRule(QStringLiteral("fw.tvq"), rule);
+    r.server.setRule(fw, rule);
     // curl must write into the download directory, never into the working directory.
     QTemporaryDir workingDir;
     const QString previousDir = QDir::currentPath();
@@ -211,20 +205,23 @@ void TestDownload::fallbackOutcomes()
     LogCapture capture;
     QVERIFY(r.download());
 
-    const bool curlSucceeds = curlError.isEmpty();
+    const bool curlSucceeds = curlError.isEmpty() && !curlOnPath;
     const QString curlOutcome = curlSucceeds ? QStringLiteral("status 1 Download completed")
                                              : fallbackFailed + curlError + QLatin1Char('*');
     VERIFY_EVENTS(r.recorder.events, QStringList{hmm, curlOutcome} + ended(curlSucceeds, path));
+    QVERIFY(curlSucceeds || r.recorder.events.at(1).size() > fallbackFailed.size());
+    // No late second report, e.g. from the process object.
+    QVERIFY(!r.recorder.waitForTransferSignals(2, 300));
     // Neither an error page nor a cut file is ever presented as the update file.
     QCOMPARE(fileBytes(path) == served, curlSucceeds);
     QVERIFY(!fileBytes(path).contains("404 Not Found"));
-    QVERIFY(!QFile::exists(workingDir.filePath(QStringLiteral("fw.tvq"))));
+    QVERIFY(!QFile::exists(workingDir.filePath(fw)));
     QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
     const QStringList warnings = capture.warnings();
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(QRegularExpression("^(" + warning + ')').match(warnings.first()).hasMatch(),
              qPrintable(warnings.first()));
-    QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), 2);
+    QCOMPARE(r.server.requestCount("GET", fw), curlOnPath ? 1 : 2);
     QCOMPARE(std::any_of(r.recorder.progress.cbegin(), r.recorder.progress.cend(),
                          [](qint64 value) { return value > 100; }),
              progressAbove100);
@@ -235,7 +232,7 @@ void TestDownload::unwritableTargetReportsTwice_data()
     QTest::addColumn<QString>("directory"); // empty: the download directory, a folder in the way
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("a folder in the way") << QString() << QStringLiteral("fw.tvq");
+    QTest::newRow("a folder in the way") << QString() << fw;
     if (QFileInfo(QStringLiteral("/dev/full")).isWritable())
         QTest::newRow("disk full") << QStringLiteral("/dev") << QStringLiteral("full");
 }
@@ -260,38 +257,6 @@ void TestDownload::unwritableTargetReportsTwice()
                                          ended(false, target, name));
     QCOMPARE(capture.linesStartingWith(QStringLiteral("WARN DW: Could not")).size(), 1);
     QVERIFY(!QFile::exists(target + QStringLiteral(".part")));
-}
-
-void TestDownload::curlThatCannotStart_data()
-{
-    QTest::addColumn<bool>("presentButNotExecutable");
-    QTest::newRow("not installed") << false;
-    QTest::newRow("not executable") << true;
-}
-
-void TestDownload::curlThatCannotStart()
-{
-    QFETCH(bool, presentButNotExecutable);
-
-    QTemporaryDir binDir;
-    const QString curl = binDir.filePath(QStringLiteral("curl"));
-    if (presentButNotExecutable)
-        QVERIFY(writeFile(curl, "#!/bin/sh\nexit 0\n") &&
-                QFile::setPermissions(curl, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    const QByteArray previousPath = qgetenv("PATH");
-    qputenv("PATH", binDir.path().toUtf8());
-    const auto restore = qScopeGuard([&] { qputenv("PATH", previousPath); });
-
-    OneRelease r(firmwareBytes(1000, 2));
-    ServeRule rule;
-    rule.body = ServeRule::Body::NotFound404;
-    r.server.setRule(QStringLiteral("fw.tvq"), rule);
-    QVERIFY(r.download());
-
-    VERIFY_EVENTS(r.recorder.events, QStringList{hmm, fallbackFailed + "*"} + ended(false, path));
-    QVERIFY(r.recorder.events.at(1).size() > fallbackFailed.size());
-    // No late second report from the process object.
-    QVERIFY(!r.recorder.waitForTransferSignals(2, 300));
 }
 
 void TestDownload::secondDownloadStartsEmpty()
@@ -334,20 +299,20 @@ void TestDownload::oneDownloadAtATime()
     QVERIFY(!r.recorder.waitForTransferSignals(2, 500));
     QCOMPARE(capture.lines(),
              QStringList{"WARN DW: A download is already running; the new request is ignored"});
-    QCOMPARE(r.server.requestCount("HEAD", QStringLiteral("fw.tvq")), 1);
-    QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), 1);
+    QCOMPARE(r.server.requestCount("HEAD", fw), 1);
+    QCOMPARE(r.server.requestCount("GET", fw), 1);
 }
 
 void TestDownload::untrustedCertificateFailsEverywhere()
 {
-    OneRelease r(firmwareBytes(1000, 1), QStringLiteral("fw.tvq"), ReleaseServer::Mode::Tls);
+    OneRelease r(firmwareBytes(1000, 1), fw, ReleaseServer::Mode::Tls);
     QVERIFY(r.server.isListening());
     QSignalSpy fetched(&r.downloader, &Downloader::releasesJsonFetched);
     QVERIFY(fetchCatalogue(r.downloader));
     QCOMPARE(fetched.size(), 0);
 
     // The fields are set as the catalogue would set them, to reach the download itself.
-    r.downloader.fileName = QStringLiteral("fw.tvq");
+    r.downloader.fileName = fw;
     r.downloader.downloadUrl = r.server.baseUrl().toString() + QStringLiteral("/releases/fw.tvq");
     LogCapture capture;
     r.downloader.downloadFile();
@@ -359,7 +324,7 @@ void TestDownload::untrustedCertificateFailsEverywhere()
         "DW: Download error occurred: QNetworkReply::SslHandshakeFailedError"));
     // Every handshake failed before a request was made.
     QCOMPARE(r.server.requestCount("GET", QStringLiteral("releases.json")), 0);
-    QCOMPARE(r.server.requestCount("GET", QStringLiteral("fw.tvq")), 0);
+    QCOMPARE(r.server.requestCount("GET", fw), 0);
     QVERIFY(!QFile::exists(path));
 }
 
