@@ -8,9 +8,8 @@ class FileManager;
 class VolumeDismounter;
 class VolumeList;
 
-// A FileManager on a worker thread, wired as the program wires it (queued both ways). It also
-// stands in for the desktop's file browser, recording the URLs it is handed. Without seams the
-// FileManager uses the real ones of the system.
+// A FileManager on a worker thread, wired as the program wires it (queued both ways), with the
+// real seams unless given others. Also the desktop's file browser: records the URLs handed to it.
 class WorkerHarness : public QObject
 {
     Q_OBJECT
