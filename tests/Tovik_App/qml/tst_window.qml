@@ -33,6 +33,8 @@ TestCase {
     }
 
     function init() {
+        // The window must run without a single QML warning.
+        failOnWarning(/.*/);
         Doubles.reset();
         win = component.createObject(null);
         verify(win !== null, "main.qml did not create its window");
