@@ -7,19 +7,14 @@ if [[ "${1:-}" == "--inner" ]]; then
   # Inside the namespace: a /dev of our own with an empty disk/by-label that the test fills.
   work=$2 binary=$3
   shift 3
-  set -e
-  mkdir -p "$work/realdev" "$work/mnt"
-  mount --bind /dev "$work/realdev"
-  mount -t tmpfs -o mode=755 tovik-dev /dev
+  mkdir -p "$work/realdev" "$work/mnt" && mount --bind /dev "$work/realdev" &&
+    mount -t tmpfs -o mode=755 tovik-dev /dev || exit 1
   for node in null zero full random urandom tty $TOVIK_LOOP_UPD $TOVIK_LOOP_TOVIK $TOVIK_LOOP_TINY \
     $TOVIK_LOOP_SPACE; do
-    cp -a "$work/realdev/$(basename "$node")" /dev/ 2>/dev/null || true
+    cp -a "$work/realdev/$(basename "$node")" /dev/ 2>/dev/null
   done
-  umount "$work/realdev"
-  mkdir -p /dev/disk/by-label
-  export TOVIK_MOUNT_ROOT="$work/mnt"
-  set +e
-  exec "$binary" "$@"
+  umount "$work/realdev" && mkdir -p /dev/disk/by-label || exit 1
+  TOVIK_MOUNT_ROOT="$work/mnt" exec "$binary" "$@"
 fi
 
 binary=$1
@@ -28,8 +23,7 @@ skip() {
   TOVIK_REAL_MOUNTS_SKIP="$1" exec "$binary" "${@:2}"
 }
 [[ $(id -u) -eq 0 ]] || skip "not running as root" "$@"
-losetup -f >/dev/null 2>&1 || skip "no free loop device" "$@"
-for tool in unshare mkfs.ext4 mount umount; do
+for tool in losetup unshare mkfs.ext4 mount umount; do
   command -v "$tool" >/dev/null || skip "$tool is not installed" "$@"
 done
 
@@ -53,5 +47,4 @@ if ! make_loop TOVIK_LOOP_UPD 16M tovikupd || ! make_loop TOVIK_LOOP_TOVIK 16M T
   trap - EXIT
   skip "cannot mount loop images in a private mount namespace" "$@"
 fi
-
 unshare --mount --propagation private "$0" --inner "$work" "$binary" "$@"
