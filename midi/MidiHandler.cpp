@@ -490,26 +490,26 @@ void MidiHandler::sendPendingSysEx()
 
 void MidiHandler::finishAfterRetries()
 {
-    if (ackReceived.load()) {
-        if (ackTimeoutTimer)
-            ackTimeoutTimer->stop();
-        pendingSend = false;
-    } else {
-        if (ackTimeoutTimer)
-            ackTimeoutTimer->stop();
-        if (resendTimer)
-            resendTimer->stop();
-        pendingSend = false;
-        releaseWithAck();
+    const bool confirmed = ackReceived.load();
+    if (ackTimeoutTimer)
+        ackTimeoutTimer->stop();
+    if (!confirmed) {
+        releaseUnconfirmed();
+        return;
     }
+    pendingSend = false;
     emit deviceReenumerationFinished(true);
     resumePolling();
 }
 
 void MidiHandler::onAckTimeout()
 {
-    if (ackReceived.load())
-        return;
+    if (!ackReceived.load())
+        releaseUnconfirmed();
+}
+
+void MidiHandler::releaseUnconfirmed()
+{
     if (resendTimer)
         resendTimer->stop();
     pendingSend = false;

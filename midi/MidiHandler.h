@@ -89,6 +89,8 @@ private:
     void finishAfterRetries();
     void onAckTimeout();
     void releaseWithAck();
+    // The instrument never confirmed: stop sending and release the window as if it had.
+    void releaseUnconfirmed();
     void resumePolling();
 
     SysExMessage pendingSysEx;
