@@ -81,13 +81,10 @@ void TestFileManagerWait::givesUpAfterFiveWaits()
     LogCapture messages;
     SimulatedVolumes volumes;
     // Volumes that look like the update volume but must never be written to.
-    SimulatedVolumes::Flags readOnly;
-    readOnly.readOnly = true;
-    SimulatedVolumes::Flags notReady;
-    notReady.ready = false;
-    volumes.addVolume(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("ro")), readOnly);
+    volumes.addVolume(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("ro")),
+                      {/*readOnly*/ true, /*ready*/ true});
     volumes.addVolume(QStringLiteral("tovikupd"), dir->filePath(QStringLiteral("notready")),
-                      notReady);
+                      {/*readOnly*/ false, /*ready*/ false});
     volumes.addVolume(QStringLiteral("TOVIKUPD"), dir->filePath(QStringLiteral("caps")));
     WorkerHarness harness(&volumes, &volumes);
     QSignalSpy done(&harness, &WorkerHarness::fileTransferComplete);
