@@ -68,7 +68,7 @@ void TestUDisksUnmount::unmount_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("error");            // the mock's answer to Unmount
-    QTest::addColumn<QStringList>("warningParts"); // each must be in the warnings, in order
+    QTest::addColumn<QStringList>("warningParts"); // each must be in the warnings
 
     // Without UDisks2 only root may unmount; the folder here is no mount point, so the kernel
     // refuses too. Either way the attempt ends in a clear false.
@@ -122,7 +122,6 @@ void TestUDisksUnmount::unmount()
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
         mock.setProcessEnvironment(env);
-        mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mock.start(QStringLiteral("/usr/bin/python3"),
                    {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session"),
                     QStringLiteral("-t"),
@@ -145,14 +144,11 @@ void TestUDisksUnmount::unmount()
     // Only a known volume, unmounted without error and gone afterwards, counts.
     QCOMPARE(result, mode.isEmpty() && error.isEmpty());
 
-    QStringList escaped;
-    for (const QString &part : std::as_const(warningParts))
-        escaped << QRegularExpression::escape(part);
     const QString warnings = messages.lines().join(u'\n');
-    const QRegularExpression expected(escaped.join(QStringLiteral(".*")),
-                                      QRegularExpression::DotMatchesEverythingOption);
-    QVERIFY2(expected.match(warnings).hasMatch() && warnings.isEmpty() == escaped.isEmpty(),
-             qPrintable(warnings));
+    QVERIFY2(warnings.isEmpty() == warningParts.isEmpty(), qPrintable(warnings));
+    for (const QString &part : std::as_const(warningParts))
+        QVERIFY2(warnings.contains(part),
+                 qPrintable(part + QStringLiteral(" not in:\n") + warnings));
 
     // Exactly one Unmount, of the right file system and without asking the user, when UDisks2
     // knows the volume; none otherwise.
