@@ -28,22 +28,14 @@ bool eventsMatch(const QStringList &events, const QStringList &expected);
 
 // Records every outcome signal of a Downloader in emission order, e.g.
 // "status 1 Download completed", "finished 1 /tmp/x/fw.tvq fw.tvq", "transfer 1".
-class OutcomeRecorder : public QObject
+struct OutcomeRecorder : QObject
 {
-    Q_OBJECT
-public:
     explicit OutcomeRecorder(Downloader *downloader);
-
-    QStringList events;
-    QList<qint64> progress;
     // Waits until setDeviceToTransferMode has been emitted `count` times in total.
     bool waitForTransferSignals(int count, int timeoutMs = 30000);
 
-signals:
-    void transferSignalled();
-
-private:
-    int transferSignals = 0;
+    QStringList events;
+    QList<qint64> progress;
 };
 
 // A loopback server offering one release of the given bytes, and a Downloader pointed at it.

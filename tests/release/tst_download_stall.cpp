@@ -26,28 +26,21 @@ void TestDownloadStall::silentServersAreGivenUp()
     QVERIFY2(!dir.isEmpty(), qPrintable(QDir::tempPath()));
     const QByteArray firmware = firmwareBytes(16000, 21);
 
+    using Head = ServeRule::Head;
+    using Body = ServeRule::Body;
     // A: the catalogue stops after its first bytes.
     OneRelease catalogue(firmware);
-    ServeRule stall;
-    stall.body = ServeRule::Body::Stall;
-    stall.cutAfter = 10;
-    catalogue.server.setRule(QStringLiteral("releases.json"), stall);
+    catalogue.server.setRule(QStringLiteral("releases.json"), {Head::Normal, Body::Stall, -1, 10});
     // B: the file stops after 1000 bytes, for Qt and for curl alike.
     OneRelease body(firmware, QStringLiteral("body.tvq"));
-    stall.cutAfter = 1000;
-    body.server.setRule(QStringLiteral("body.tvq"), stall);
+    body.server.setRule(QStringLiteral("body.tvq"), {Head::Normal, Body::Stall, -1, 1000});
     // C: the size request is never answered; the download itself works.
     OneRelease head(firmware, QStringLiteral("head.tvq"));
-    ServeRule silentHead;
-    silentHead.head = ServeRule::Head::Stall;
-    head.server.setRule(QStringLiteral("head.tvq"), silentHead);
+    head.server.setRule(QStringLiteral("head.tvq"), {Head::Stall});
     // D: slow but alive: 1000 bytes every 5 s, 80 s in all, longer than the limit.
     OneRelease slow(firmware, QStringLiteral("slow.tvq"));
-    ServeRule trickle;
-    trickle.body = ServeRule::Body::Trickle;
-    trickle.trickleBytes = 1000;
-    trickle.trickleIntervalMs = 5000;
-    slow.server.setRule(QStringLiteral("slow.tvq"), trickle);
+    slow.server.setRule(QStringLiteral("slow.tvq"),
+                        {Head::Normal, Body::Trickle, -1, 0, 1000, 5000});
 
     for (OneRelease *r : {&body, &head, &slow})
         QVERIFY(fetchCatalogue(r->downloader));
@@ -63,9 +56,9 @@ void TestDownloadStall::silentServersAreGivenUp()
     auto &[catalogueGivenUp, bodyFallback, bodyDone, headDone, slowDone] = stamps;
     stamp(&catalogue.downloader.networkManager, &QNetworkAccessManager::finished, catalogueGivenUp);
     stamp(&body.downloader, &Downloader::downloadStatus, bodyFallback);
-    stamp(&body.recorder, &OutcomeRecorder::transferSignalled, bodyDone);
-    stamp(&head.recorder, &OutcomeRecorder::transferSignalled, headDone);
-    stamp(&slow.recorder, &OutcomeRecorder::transferSignalled, slowDone);
+    stamp(&body.downloader, &Downloader::setDeviceToTransferMode, bodyDone);
+    stamp(&head.downloader, &Downloader::setDeviceToTransferMode, headDone);
+    stamp(&slow.downloader, &Downloader::setDeviceToTransferMode, slowDone);
 
     clock.start();
     catalogue.downloader.fetchReleasesJson();
