@@ -1,11 +1,13 @@
 #pragma once
 
+#include "diagnostics/LogFormat.h"
 #include "midi/MidiHandler.h"
 #include "sim/instrument/SimulatedInstrument.h"
 
-#include <QObject>
-#include <QStringList>
-#include <QVariant>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QtTest>
 
 #include <memory>
 
@@ -17,72 +19,114 @@ constexpr int lateMs = 300;
 #define QVERIFY_AT(actual, expected) QVERIFY_NEAR(actual, expected, lateMs)
 
 // Now, on the clock the simulated instrument stamps its log with.
-qint64 monotonicMs();
-
-// Records every signal of a MidiHandler on the GUI thread, in order and with its time, whichever
-// thread emitted it.
-class SignalRecorder : public QObject
+inline qint64 monotonicMs()
 {
-    Q_OBJECT
-public:
-    struct Entry
+    QElapsedTimer timer;
+    timer.start();
+    return timer.msecsSinceReference();
+}
+
+// Every signal of a MidiHandler as received on the GUI thread ("deviceFound:true"), with its time.
+struct SignalRecorder : QObject
+{
+    explicit SignalRecorder(MidiHandler *handler)
     {
-        QString name;
-        QVariant argument;
-        qint64 atMs;
-    };
+        // Queued when the input thread emits, as the window's connections would be.
+        const auto listen = [&](auto signal, const char *name) {
+            connect(handler, signal, this, [this, name](auto... args) {
+                QStringList parts{QString::fromLatin1(name)};
+                (parts.append(QVariant(args).toString()), ...);
+                sequence.append(parts.join(QLatin1Char(':')));
+                times.append(monotonicMs());
+            });
+        };
+        listen(&MidiHandler::deviceReenumerationFinished, "deviceReenumerationFinished");
+        listen(&MidiHandler::deviceFound, "deviceFound");
+        listen(&MidiHandler::deviceSetToTransferMode, "deviceSetToTransferMode");
+        listen(&MidiHandler::updateTransferDone, "updateTransferDone");
+        listen(&MidiHandler::transferSysExReceived, "transferSysExReceived");
+        listen(&MidiHandler::transferSysExEndReceived, "transferSysExEndReceived");
+        listen(&MidiHandler::tovikReceivedVersion, "tovikReceivedVersion");
+    }
+    qint64 timeOf(const QString &name, int n = 0) const // of the n-th emission, -1 if none
+    {
+        for (qsizetype i = 0; i < sequence.size(); ++i) {
+            if (sequence[i].section(QLatin1Char(':'), 0, 0) == name && n-- == 0)
+                return times[i];
+        }
+        return -1;
+    }
+    bool waitFor(const QString &name, int wanted, int timeoutMs)
+    {
+        return QTest::qWaitFor([&] { return timeOf(name, wanted - 1) >= 0; }, timeoutMs);
+    }
 
-    explicit SignalRecorder(MidiHandler *handler);
-
-    QList<Entry> entries;
-    // Emissions of name, only those with this argument when one is given.
-    int count(const QString &name, const QVariant &argument = QVariant()) const;
-    // Time of the n-th (from 0) emission of name, -1 when there is none.
-    qint64 timeOf(const QString &name, int n = 0) const;
-    // Signal names in order, arguments appended after a colon ("deviceFound:true").
-    QStringList sequence(int from = 0) const;
-    // Waits (QSignalSpy::wait) until name was emitted `times` times or timeoutMs passed.
-    bool waitFor(const QString &name, int times, int timeoutMs);
-
-signals:
-    void recorded(QString name);
-
-private:
-    template<typename... Args>
-    void listen(MidiHandler *handler, void (MidiHandler::*signal)(Args...), const char *name);
-    void add(const QString &name, const QVariant &argument = QVariant());
+    QStringList sequence;
+    QList<qint64> times;
 };
 
 // The instrument and a handler on it, destroyed in reverse order.
 struct SimRig
 {
-    explicit SimRig(bool plugged = true);
-    void makeHandler();
-    // makeHandler, then wait for the first connection's version reply.
-    bool connectHandler();
-    int signalCount() const { return static_cast<int>(recorder->entries.size()); }
+    explicit SimRig(bool plugged = true)
+    {
+        if (plugged)
+            instrument->plugIn();
+    }
+    void makeHandler()
+    {
+        handler = std::make_unique<MidiHandler>(instrument->backend(), instrument->usbIdLookup(),
+                                                nullptr);
+        recorder = std::make_unique<SignalRecorder>(handler.get());
+    }
+    bool connectHandler() // first check after 1000 ms, version request 800 ms after opening
+    {
+        makeHandler();
+        return recorder->waitFor("tovikReceivedVersion", 1, 1800 + 2 * lateMs);
+    }
+    int signalCount() const { return static_cast<int>(recorder->sequence.size()); }
+    // Times the handler opened the instrument's output port, or it received message.
+    QList<qint64> openedAfter(qint64 since) const { return busEvents(since, {}); }
+    QList<qint64> receivedAfter(const SysExMessage &message, qint64 since) const
+    {
+        return busEvents(since, message);
+    }
+    QList<qint64> busEvents(qint64 since, const SysExMessage &message) const
+    {
+        using Kind = SimMidiBus::EventKind;
+        QList<qint64> times;
+        for (const SimMidiBus::Event &event : instrument->bus()->events()) {
+            if (event.kind == (message.empty() ? Kind::OpenedOutput : Kind::Received) &&
+                event.bytes == message && event.atMs >= since)
+                times.append(event.atMs);
+        }
+        return times;
+    }
 
-    std::unique_ptr<SimulatedInstrument> instrument;
+    std::unique_ptr<SimulatedInstrument> instrument = std::make_unique<SimulatedInstrument>();
     std::unique_ptr<MidiHandler> handler;
     std::unique_ptr<SignalRecorder> recorder;
 };
 
-// Times the handler opened the instrument's output port after `since`.
-QList<qint64> openedAfter(const SimulatedInstrument &instrument, qint64 since);
-// Times the instrument received `message` after `since`.
-QList<qint64> receivedAfter(const SimulatedInstrument &instrument, const SysExMessage &message,
-                            qint64 since);
-
-// The text of this process's newest log file (initLogging must have run), "" when there is none.
-QString logFileText();
-
-// What the log file gained since construction: warnings, traces, port lists.
+// What this process's newest log file gained since construction: warnings, traces, port lists.
 class LogWatch
 {
 public:
-    QString added() const { return logFileText().mid(start); }
-    int count(const QString &text) const { return static_cast<int>(added().count(text)); }
+    int count(const QString &text) const
+    {
+        return static_cast<int>(logText().mid(start).count(text));
+    }
 
 private:
-    qsizetype start = logFileText().size();
+    static QString logText()
+    {
+        const QDir dir(
+            logDirectoryFor(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+                            QDir::tempPath()));
+        QFile file(dir.entryInfoList({QStringLiteral("updater-*.log")}, QDir::Files, QDir::Time)
+                       .value(0)
+                       .absoluteFilePath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    qsizetype start = logText().size();
 };
