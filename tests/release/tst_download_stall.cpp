@@ -67,12 +67,12 @@ void TestDownloadStall::silentServersAreGivenUp()
     QVERIFY(QTest::qWaitFor(
         [&] { return std::all_of(stamps, stamps + 5, [](qint64 at) { return at >= 0; }); },
         int(4 * limitMs)));
-    const QString times = QStringLiteral("%1 %2 %3 %4 %5")
-                              .arg(catalogueGivenUp)
-                              .arg(bodyFallback)
-                              .arg(bodyDone)
-                              .arg(headDone)
-                              .arg(slowDone);
+    QString times;
+    for (qint64 at : stamps)
+        times += QString::number(at) + QLatin1Char(' ');
+    const auto done = [&](const QString &name) {
+        return QStringList{QStringLiteral("finished 1 %1/%2 %2").arg(dir, name), "transfer 1"};
+    };
 
     // A: nothing read, nothing emitted, but the request is over.
     QVERIFY2(afterLimit(catalogueGivenUp), qPrintable(times));
@@ -84,21 +84,14 @@ void TestDownloadStall::silentServersAreGivenUp()
         (QStringList{QStringLiteral("status 1 Hmm, the download didn\u2019t go through"),
                      QStringLiteral("status 0 Fallback failed: curl: (28)*"),
                      QStringLiteral("finished 0 %1/body.tvq body.tvq").arg(dir), "transfer 0"}));
-    QVERIFY(!capture
-                 .linesStartingWith(QStringLiteral(
-                     "WARN DW: Download error occurred: QNetworkReply::OperationCanceledError"))
-                 .isEmpty());
+    QVERIFY(capture.warnings().join('\n').contains("QNetworkReply::OperationCanceledError"));
     // C: the size request is abandoned, then the file arrives on the Qt route.
     QVERIFY2(afterLimit(headDone), qPrintable(times));
-    QCOMPARE(
-        head.recorder.events,
-        (QStringList{QStringLiteral("finished 1 %1/head.tvq head.tvq").arg(dir), "transfer 1"}));
+    QCOMPARE(head.recorder.events, done(QStringLiteral("head.tvq")));
     QCOMPARE(fileBytes(dir + QStringLiteral("/head.tvq")), firmware);
     // D: a slow transfer is not a stalled one.
     QVERIFY2(slowDone >= 70000, qPrintable(times));
-    QCOMPARE(
-        slow.recorder.events,
-        (QStringList{QStringLiteral("finished 1 %1/slow.tvq slow.tvq").arg(dir), "transfer 1"}));
+    QCOMPARE(slow.recorder.events, done(QStringLiteral("slow.tvq")));
     QCOMPARE(slow.recorder.progress.size(), 16);
     QCOMPARE(slow.recorder.progress.last(), qint64(100));
 }
