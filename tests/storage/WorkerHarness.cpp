@@ -1,7 +1,5 @@
 #include "WorkerHarness.h"
 
-#include "storage/FileManager.h"
-
 #include <QDesktopServices>
 
 WorkerHarness::WorkerHarness(VolumeList *volumes, VolumeDismounter *dismounter)

@@ -1,12 +1,9 @@
 #pragma once
 
-#include <QObject>
+#include "storage/FileManager.h"
+
 #include <QThread>
 #include <QUrl>
-
-class FileManager;
-class VolumeDismounter;
-class VolumeList;
 
 // A FileManager on a worker thread, wired as the program wires it (queued both ways), with the
 // real seams unless given others. Also the desktop's file browser: records the URLs handed to it.

@@ -30,7 +30,6 @@ void TestStorageLogic::udevLabel_data()
         << QByteArray("my disk/2") << QByteArray("my\\x20disk\\x2f2") << true;
     QTest::newRow("invalid utf-8 escaped")
         << QByteArray("\xff\xc0\xaf") << QByteArray("\\xff\\xc0\\xaf") << true;
-    QTest::newRow("NUL") << QByteArray("a\0b", 3) << QByteArray("a\\x00b") << true;
     QTest::newRow("upper-case hex") << QByteArray("a/b") << QByteArray("a\\x2Fb") << false;
     QTest::newRow("broken escapes kept")
         << QByteArray("\\xzz\\x2\\") << QByteArray("\\xzz\\x2\\") << false;
