@@ -27,8 +27,10 @@ inline qint64 monotonicMs()
 }
 
 // Every signal of a MidiHandler as received on the GUI thread ("deviceFound:true"), with its time.
-struct SignalRecorder : QObject
+class SignalRecorder : public QObject
 {
+    Q_OBJECT
+public:
     explicit SignalRecorder(MidiHandler *handler)
     {
         // Queued when the input thread emits, as the window's connections would be.
@@ -38,6 +40,7 @@ struct SignalRecorder : QObject
                 (parts.append(QVariant(args).toString()), ...);
                 sequence.append(parts.join(QLatin1Char(':')));
                 times.append(monotonicMs());
+                emit recorded();
             });
         };
         listen(&MidiHandler::deviceReenumerationFinished, "deviceReenumerationFinished");
@@ -58,11 +61,20 @@ struct SignalRecorder : QObject
     }
     bool waitFor(const QString &name, int wanted, int timeoutMs)
     {
-        return QTest::qWaitFor([&] { return timeOf(name, wanted - 1) >= 0; }, timeoutMs);
+        // A spy's event loop, not a sleeping poll: the handler's timers must fire on time.
+        QSignalSpy spy(this, &SignalRecorder::recorded);
+        QElapsedTimer timer;
+        timer.start();
+        while (timeOf(name, wanted - 1) < 0 && timer.elapsed() < timeoutMs)
+            spy.wait(static_cast<int>(timeoutMs - timer.elapsed()));
+        return timeOf(name, wanted - 1) >= 0;
     }
 
     QStringList sequence;
     QList<qint64> times;
+
+signals:
+    void recorded();
 };
 
 // The instrument and a handler on it, destroyed in reverse order.
