@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 // Any catalogue body: no crash, and no accepted file name ever leaves the download folder.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -28,11 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             name.contains(QLatin1Char('\\')) || name.contains(QLatin1String("..")))
             std::abort();
     }
-    // Any byte counts: a defined, non-negative value, at most 100 when all announced bytes came.
+    // Any byte count and length: a defined, non-negative value, at most 100 when all announced
+    // bytes came.
     qint64 counts[2] = {0, 0};
     memcpy(counts, data, std::min(size, sizeof counts));
+    counts[0] &= std::numeric_limits<qint64>::max(); // a count of received bytes
     const qint64 percent = downloadProgressPercent(counts[0], counts[1]);
-    if (counts[0] >= 0 && (percent < 0 || (counts[0] <= counts[1] && percent > 100)))
+    if (percent < 0 || (counts[0] <= counts[1] && percent > 100))
         std::abort();
     return 0;
 }

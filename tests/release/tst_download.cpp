@@ -36,8 +36,7 @@ class TestDownload : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init() { QCOMPARE(emptiedPrivateTempDir(), tempDir); }
+    void init();
     void primaryRoute_data();
     void primaryRoute();
     void fallbackOutcomes_data();
@@ -52,7 +51,7 @@ private:
     QString path; // where fw.tvq lands
 };
 
-void TestDownload::initTestCase()
+void TestDownload::init()
 {
     tempDir = emptiedPrivateTempDir();
     QVERIFY2(!tempDir.isEmpty(), qPrintable(QDir::tempPath()));
@@ -203,9 +202,9 @@ void TestDownload::fallbackOutcomes()
     QVERIFY(!QFile::exists(workingDir.filePath(fw)));
     QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
     const QStringList warnings = capture.warnings();
-    QCOMPARE(warnings.size(), 1);
-    QVERIFY2(QRegularExpression("^(" + warning + ')').match(warnings.first()).hasMatch(),
-             qPrintable(warnings.first()));
+    QVERIFY2(warnings.filter(QRegularExpression("^(" + warning + ')')).size() == 1 &&
+                 warnings.size() == 1,
+             qPrintable(warnings.join(QLatin1Char('\n'))));
     QCOMPARE(r.server.requestCount("GET", fw), curlOnPath ? 1 : 2);
     QCOMPARE(std::any_of(r.recorder.progress.cbegin(), r.recorder.progress.cend(),
                          [](qint64 value) { return value > 100; }),
