@@ -38,11 +38,8 @@ QStringList LogCapture::lines() const
 
 QStringList LogCapture::linesStartingWith(const QString &prefix) const
 {
-    QStringList found;
-    for (const QString &line : lines()) {
-        if (line.startsWith(prefix))
-            found.append(line);
-    }
+    QStringList found = lines();
+    found.removeIf([&](const QString &line) { return !line.startsWith(prefix); });
     return found;
 }
 
