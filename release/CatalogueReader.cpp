@@ -61,7 +61,7 @@ QString releaseDownloadUrl(const QString &baseUrl, const QString &fileName)
 
 qint64 downloadProgressPercent(qint64 received, qint64 total)
 {
-    if (total <= 0)
+    if (total <= 0 || received <= 0)
         return 0;
     const double percent = static_cast<double>(received) / static_cast<double>(total) * 100.0;
     // Truncation toward zero; the cast is only defined inside qint64's range.

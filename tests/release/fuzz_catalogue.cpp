@@ -33,7 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // bytes came.
     qint64 counts[2] = {0, 0};
     memcpy(counts, data, std::min(size, sizeof counts));
-    counts[0] &= std::numeric_limits<qint64>::max(); // a count of received bytes
     const qint64 percent = downloadProgressPercent(counts[0], counts[1]);
     if (percent < 0 || (counts[0] <= counts[1] && percent > 100))
         std::abort();
