@@ -120,6 +120,7 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
     app.setOrganizationName(QStringLiteral("Tovik-Instruments"));
     app.setOrganizationDomain(QStringLiteral("tovik-instruments.example"));
     app.setApplicationVersion(QStringLiteral("1.3.2"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TOVIK_DESKTOP_FILE_NAME));
 
     initLogging(QStringLiteral("1.3.2"));
     setupWerLocalDumps();
