@@ -6,15 +6,18 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
-ChildRun runChild(const QString &scenario, const QString &configHome)
+ChildRun runProgram(const QString &program, const QStringList &args, const QString &configHome,
+                    const QStringList &environment)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     env.insert(QStringLiteral("HOME"), configHome);
+    for (const QString &setting : environment)
+        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(configHome);
-    process.start(QStringLiteral(DIAGCHILD_PATH), {scenario});
+    process.start(program, args);
     ChildRun run;
     if (!process.waitForStarted(10000))
         return run;
@@ -29,6 +32,11 @@ ChildRun runChild(const QString &scenario, const QString &configHome)
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+ChildRun runChild(const QString &scenario, const QString &configHome)
+{
+    return runProgram(QStringLiteral(DIAGCHILD_PATH), {scenario}, configHome);
 }
 
 QString childLogDir(const QString &configHome)
@@ -81,7 +89,7 @@ ChildLog readChildLog(const QString &configHome, qint64 pid)
 
 QString childValue(const ChildRun &run, const QString &label)
 {
-    const QRegularExpression re(QStringLiteral("^%1 (\\S+)$").arg(label),
+    const QRegularExpression re(QStringLiteral("^%1 (\\S+)\\r?$").arg(label),
                                 QRegularExpression::MultilineOption);
     return re.match(run.out).captured(1);
 }

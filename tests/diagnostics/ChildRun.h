@@ -27,7 +27,11 @@ struct ChildLog
 inline const QString timestamp =
     QStringLiteral("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}");
 
-// Runs diagchild with the scenario, XDG_CONFIG_HOME and HOME pointed at configHome.
+// Runs the program in configHome, with XDG_CONFIG_HOME and HOME pointed there and the extra
+// environment ("NAME=value") added.
+ChildRun runProgram(const QString &program, const QStringList &args, const QString &configHome,
+                    const QStringList &environment = {});
+// Runs diagchild with the scenario.
 ChildRun runChild(const QString &scenario, const QString &configHome);
 
 // The log directory the child uses below configHome, and the log files in it, oldest first.
@@ -36,7 +40,7 @@ QStringList logFiles(const QString &dir);
 
 ChildLog readChildLog(const QString &configHome, qint64 pid);
 
-// The value after "<label> " on the child's standard output ("main 1a2b" -> "1a2b").
+// The value after "<label> " on the child's standard output ("thread 1a2b" -> "1a2b").
 QString childValue(const ChildRun &run, const QString &label);
 
 // Empty if every line matches its pattern (anchored) and the counts agree; else the first

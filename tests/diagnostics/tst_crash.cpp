@@ -1,181 +1,283 @@
 #include "ChildRun.h"
+#include "CrashCases.h"
+#include "diagnostics/CrashFormat.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <csignal>
 #include <cstring>
+#include <stdexcept>
 
+// Every case of CrashCases, provoked in the Linux child (native) and in the Windows child under
+// Wine (wine: run as tst_crash_wine, label windows); the log's lines and the dump read back.
 class TestCrash : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void faults_data();
-    void faults();
-    void terminates_data();
-    void terminates();
+    void texts();
+    void native_data() { addCases(OnLinux); }
+    void native();
+    void wine_data();
+    void wine();
+    void afterOffsetChange();
+
+private:
+    static void addCases(unsigned platform);
 };
 
 namespace {
 
-// Runs the scenario, which must end by the signal, and checks the lines after the header ("%tid"
-// stands for the faulting thread, a final "%dump" for the dump's line). Returns the problem, or
-// "" and the dump's text.
-QString crashRun(const QString &scenario, int signalNumber, QStringList lines, ChildRun *run,
-                 QString *report = nullptr)
+// The children's fault function is shorter than this.
+constexpr quint64 faultFunctionReach = 1024;
+
+QString escape(const char *text)
 {
-    QTemporaryDir home;
-    *run = runChild(scenario, home.path());
-    if (!run->finished || run->exitStatus != QProcess::CrashExit || run->exitCode != signalNumber)
-        return QStringLiteral("child ended with %1, %2")
-            .arg(int(run->exitStatus))
-            .arg(run->exitCode);
-    const ChildLog log = readChildLog(home.path(), run->pid);
-    if (!log.problem.isEmpty())
-        return log.problem;
-    const QString dump = QRegularExpression::escape(childLogDir(home.path())) +
-                         QStringLiteral("/crash-\\d{8}-\\d{6}-%1\\.dmp").arg(run->pid);
-    // The worker's id when the child reports one, else the main thread's, the process id.
-    QString tid = childValue(*run, QStringLiteral("worker"));
-    if (tid.isEmpty())
-        tid = QString::number(run->pid, 16);
-    for (QString &line : lines)
-        line.replace(QLatin1String("%tid"), tid);
-    const bool withDump = lines.last() == QLatin1String("%dump");
-    if (withDump)
-        lines.last() = timestamp + QStringLiteral(" FATAL minidump written to (%1)").arg(dump);
-    if (QString problem = mismatch(log.lines, lines); !problem.isEmpty())
+    return QRegularExpression::escape(QString::fromLatin1(text));
+}
+
+// What the child said and its log named.
+struct Seen
+{
+    QStringList lines; // after the header
+    QString thread;
+    quint64 function = 0;
+    QString address;  // from the crash line
+    QString dumpPath; // from the dump's line
+
+    bool inFunction(const QString &at) const
+    {
+        return at.toULongLong(nullptr, 16) - function < faultFunctionReach;
+    }
+};
+
+// Empty when the lines are the case's (the dump's name matching dumpName), else the problem.
+QString checkLines(const CrashCase &c, const ChildRun &run, const QString &dumpName, Seen &seen)
+{
+    seen.thread = childValue(run, QStringLiteral("thread"));
+    seen.function = childValue(run, QStringLiteral("function")).toULongLong(nullptr, 16);
+    QStringList patterns = {
+        timestamp + (c.terminates()
+                         ? QStringLiteral(" FATAL === std::terminate === ") + escape(c.expected)
+                         : QStringLiteral(" FATAL === CRASH === code=0x%1 address="
+                                          "0x([0-9a-f]+) thread=0x%2")
+                               .arg(escape(c.expected), seen.thread))};
+    if (c.dump == Dump::Written)
+        patterns << timestamp + QStringLiteral(" FATAL minidump written to (%1)").arg(dumpName);
+    else if (!c.terminates())
+        patterns << timestamp + QStringLiteral(" FATAL minidump could NOT be written");
+    if (seen.thread.isEmpty() || seen.function == 0)
+        return QStringLiteral("the child never reached the fault: ") + run.out + run.err;
+    if (QString problem = mismatch(seen.lines, patterns); !problem.isEmpty())
         return problem;
-    if (withDump) {
-        QFile file(QRegularExpression(lines.last()).match(log.lines.last()).captured(1));
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral("no dump at ") + file.fileName();
-        *report = QString::fromUtf8(file.readAll());
-        return {};
-    }
-    // Only the directories that stood in the way carry the dump's name.
-    const QFileInfoList entries =
-        QDir(childLogDir(home.path()))
-            .entryInfoList({QStringLiteral("crash-*")}, QDir::AllEntries | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        if (!entry.isDir())
-            return QStringLiteral("a dump file after all: ") + entry.fileName();
-    }
-    return entries.isEmpty() ? QStringLiteral("nothing stood in the dump's way") : QString();
+    seen.address = QRegularExpression(patterns.first()).match(seen.lines.first()).captured(1);
+    seen.dumpPath = QRegularExpression(patterns.last()).match(seen.lines.last()).captured(1);
+    return {};
+}
+
+// No dump file: only the directories that stood in its way, if any, carry its name.
+bool noDumpFile(const QString &dir)
+{
+    const QFileInfoList entries = QDir(dir).entryInfoList({QStringLiteral("crash-*")},
+                                                          QDir::AllEntries | QDir::NoDotAndDotDot);
+    return std::all_of(entries.begin(), entries.end(),
+                       [](const QFileInfo &e) { return e.isDir(); });
 }
 
 } // namespace
 
-void TestCrash::faults_data()
+void TestCrash::addCases(unsigned platform)
 {
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("function");
-
-    const QString anyHex = QStringLiteral("[0-9a-f]+");
-    const QString access = QStringLiteral("c0000005 (ACCESS_VIOLATION)");
-    const QString overflow = QStringLiteral("c00000fd (STACK_OVERFLOW)");
-    QTest::newRow("null write, GUI thread") << "segv-main" << SIGSEGV << access << "2a0"
-                                            << "diagCrashNullWrite";
-    QTest::newRow("null write, worker thread") << "segv-worker" << SIGSEGV << access << "2a0"
-                                               << "diagCrashNullWrite";
-    QTest::newRow("null write, log lock held") << "segv-locked" << SIGSEGV << access << "2a0"
-                                               << "diagCrashNullWrite";
-    QTest::newRow("stack overflow, GUI thread")
-        << "overflow" << SIGSEGV << overflow << anyHex << "diagCrashRecurse";
-    QTest::newRow("stack overflow, worker thread")
-        << "overflow-worker" << SIGSEGV << overflow << anyHex << "diagCrashRecurse";
-    QTest::newRow("integer division by zero")
-        << "divzero" << SIGFPE << "c0000094 (INT_DIVIDE_BY_ZERO)" << anyHex << "diagCrashDivide";
-    // Directories where the dump would go: the crash line stays, the dump's line says so.
-    QTest::newRow("dump cannot be created") << "segv-nodump" << SIGSEGV << access << "2a0"
-                                            << "";
+    QTest::addColumn<int>("index");
+    for (std::size_t i = 0; i < crashCaseCount; ++i) {
+        if ((crashCases[i].platforms & platform) != 0)
+            QTest::newRow(crashCases[i].name) << int(i);
+    }
 }
 
-void TestCrash::faults()
+void TestCrash::texts()
 {
-    QFETCH(QString, scenario);
-    QFETCH(int, signalNumber);
-    QFETCH(QString, code);
-    QFETCH(QString, address);
-    QFETCH(QString, function);
+    // Null exception pointers give code and address 0; a line is cut at its buffer's end.
+    char line[96];
+    formatCrashLine(line, sizeof line, "T", 0, 0, 26);
+    QCOMPARE(QByteArray(line),
+             "T FATAL === CRASH === code=0x00000000 (unknown) address=0x0 thread=0x1a");
+    formatCrashLine(line, 40, "T", 0x1d, 0x2a0, 26);
+    QCOMPARE(QByteArray(line), QByteArray("T FATAL === CRASH === code=0x0000001d ("));
+    try {
+        throw std::logic_error(std::string(200, 'w'));
+    } catch (...) {
+        QCOMPARE(describeCurrentException(line, 40), std::size_t(39));
+    }
+    QVERIFY(QByteArray(line).startsWith("std::exception: www"));
+    // An abort that glibc's heap checks do not explain is fail-fast, whatever its text names.
+    QCOMPARE(crashCodeForAbort("x: a.cpp:3: f: Assertion `free(p)' failed.\n"), 0xC0000409U);
+    QCOMPARE(crashCodeForAbort("*** stack smashing detected ***: terminated\n"), 0xC0000409U);
+    QCOMPARE(crashCodeForAbort("malloc(): corrupted top size\n"), 0xC0000374U);
+}
 
-    ChildRun run;
-    QString report;
-    const QString problem = crashRun(
-        scenario, signalNumber,
-        {timestamp + QStringLiteral(" FATAL === CRASH === code=0x%1 address=0x%2 thread=0x%tid")
-                         .arg(QRegularExpression::escape(code), address),
-         function.isEmpty() ? timestamp + QStringLiteral(" FATAL minidump could NOT be written")
-                            : QStringLiteral("%dump")},
-        &run, &report);
+void TestCrash::native()
+{
+    QFETCH(int, index);
+    const CrashCase &c = crashCases[index];
+    QTemporaryDir home;
+    const ChildRun run = runChild(QString::fromLatin1(c.name), home.path());
+    const bool aborts = c.terminates() || c.fault == Fault::Assert || c.fault == Fault::DoubleFree;
+    const int signal = aborts                      ? SIGABRT
+                       : c.fault == Fault::Divide  ? SIGFPE
+                       : c.fault == Fault::Illegal ? SIGILL
+                                                   : SIGSEGV;
+    QVERIFY2(run.finished && run.exitStatus == QProcess::CrashExit && run.exitCode == signal,
+             qPrintable(run.err));
+    const ChildLog log = readChildLog(home.path(), run.pid);
+    QVERIFY2(log.problem.isEmpty(), qPrintable(log.problem));
+    const QString dir = childLogDir(home.path());
+    Seen seen;
+    seen.lines = log.lines;
+    const QString problem =
+        checkLines(c, run,
+                   QRegularExpression::escape(dir) +
+                       QStringLiteral("/crash-\\d{8}-\\d{6}-%1\\.dmp").arg(run.pid),
+                   seen);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    if (function.isEmpty())
+    // The main thread's kernel id is the process id; a worker's is its own. A bad write names
+    // the data address, other faults the instruction.
+    QCOMPARE(seen.thread == QString::number(run.pid, 16), !c.onWorker);
+    if (c.fault == Fault::NullWrite)
+        QCOMPARE(seen.address, QStringLiteral("2a0"));
+    if (c.fault == Fault::Divide || c.fault == Fault::Illegal)
+        QVERIFY2(seen.inFunction(seen.address), qPrintable(seen.address));
+    QVERIFY(c.dump == Dump::Written || noDumpFile(dir));
+    if (c.dump != Dump::Written)
         return;
-    // A worker's fault names the worker's own thread, not the process.
-    const bool onWorker = scenario.endsWith(QLatin1String("worker"));
-    const QString thread =
-        onWorker ? childValue(run, QStringLiteral("worker")) : QString::number(run.pid, 16);
-    QVERIFY(!thread.isEmpty() && onWorker != (thread == QString::number(run.pid, 16)));
 
-    QVERIFY(report.startsWith(QStringLiteral("Tovik Updater 9.8.7 crash report\n")));
-    for (const QString &line :
-         {QStringLiteral("pid %1").arg(run.pid), QStringLiteral("thread 0x") + thread,
-          QStringLiteral("signal SIG%1 %2").arg(sigabbrev_np(signalNumber)).arg(signalNumber),
-          QStringLiteral("code 0x") + code})
-        QVERIFY2(report.contains(QLatin1Char('\n') + line + QLatin1Char('\n')), qPrintable(line));
-    QVERIFY(report.contains(QRegularExpression(QStringLiteral("\naddress 0x%1\n").arg(address))));
+    QFile file(seen.dumpPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString report = QString::fromUtf8(file.readAll());
+    QVERIFY(
+        report.startsWith(QStringLiteral("Tovik Updater 9.8.7 crash report\npid %1\nthread 0x%2\n")
+                              .arg(run.pid)
+                              .arg(seen.thread)));
+    // The reason, or the signal, its code and the registers; glibc's last words before an abort.
     QVERIFY(report.contains(
-        QRegularExpression(QStringLiteral("\nregisters:\n(  \\w+ 0x[0-9a-f]+\n){8,}"))));
-    // The backtrace names the faulting function, below the handler's own frames.
-    const qsizetype backtrace = report.indexOf(QStringLiteral("\nbacktrace:\n"));
-    const qsizetype maps = report.indexOf(QStringLiteral("\nmaps:\n"));
-    QVERIFY(backtrace > 0 && maps > backtrace);
-    const QString frames = report.mid(backtrace, maps - backtrace);
-    QVERIFY2(frames.contains(QLatin1Char('(') + function + QStringLiteral("+0x")),
-             qPrintable(frames));
-    QVERIFY(report.mid(maps).contains(QStringLiteral("[stack]")));
+        c.terminates()
+            ? QStringLiteral("\nreason %1\n").arg(c.expected)
+            : QStringLiteral("\nsignal SIG%1 %2\nsi_code ").arg(sigabbrev_np(signal)).arg(signal)));
+    QCOMPARE(report.contains(QStringLiteral("\ncode 0x%1\n").arg(c.expected)), !c.terminates());
+    QCOMPARE(report.contains(
+                 QRegularExpression(QStringLiteral("\nregisters:\n(  \\w+ 0x[0-9a-f]+\n){8,}"))),
+             !c.terminates());
+    QCOMPARE(report.contains(QStringLiteral("\nreason ")), aborts);
+    // The frames, raw addresses beside the process map, pass through the faulting function.
+    const QString frames = report.section(QStringLiteral("\nmaps:\n"), 0, 0)
+                               .section(QStringLiteral("\nbacktrace:\n"), 1);
+    QVERIFY(report.section(QStringLiteral("\nmaps:\n"), 1).contains(QStringLiteral("[stack]")));
+    bool passes = false;
+    for (auto m = QRegularExpression(QStringLiteral("  #\\d+ 0x(\\w+)")).globalMatch(frames);
+         m.hasNext();)
+        passes = seen.inFunction(m.next().captured(1)) || passes;
+    QVERIFY2(passes, qPrintable(frames));
 }
 
-void TestCrash::terminates_data()
+void TestCrash::wine_data()
 {
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("std::terminate, nothing thrown") << "terminate"
-                                                    << "no active exception";
-    QTest::newRow("uncaught runtime_error") << "throw-std"
-                                            << "std::exception: boom";
-    QTest::newRow("uncaught non-std exception") << "throw-other"
-                                                << "non-std exception";
-    // Nothing more than the terminate line when the dump cannot be created.
-    QTest::newRow("dump cannot be created") << "terminate-nodump"
-                                            << "no active exception";
+    if (qEnvironmentVariableIsEmpty("TOVIK_WINE"))
+        QSKIP("the Windows half runs as tst_crash_wine, label windows");
+    addCases(OnWindows);
 }
 
-void TestCrash::terminates()
+void TestCrash::wine()
 {
-    QFETCH(QString, scenario);
-    QFETCH(QString, reason);
-    const bool dumped = !scenario.endsWith(QLatin1String("nodump"));
-    QStringList lines = {timestamp + QStringLiteral(" FATAL === std::terminate === ") +
-                         QRegularExpression::escape(reason)};
-    if (dumped)
-        lines << QStringLiteral("%dump");
-    ChildRun run;
-    QString report;
-    const QString problem = crashRun(scenario, SIGABRT, lines, &run, &report);
+    QFETCH(int, index);
+    const CrashCase &c = crashCases[index];
+    QTemporaryDir home;
+    const QString dir = QStringLiteral("Z:") + home.path(); // Wine's Z: is the root here
+    QStringList environment;
+    if (c.dump == Dump::NoWriter)
+        environment << QStringLiteral("WINEDLLOVERRIDES=dbghelp=d;mscoree,mshtml=");
+    const ChildRun run =
+        runProgram(qEnvironmentVariable("TOVIK_WINE"),
+                   {qEnvironmentVariable("TOVIK_WINCRASH"), QString::fromLatin1(c.name), dir},
+                   home.path(), environment);
+    // The filter ends the process with the exception's code, whose low byte Wine passes on;
+    // abort() exits with 3.
+    QVERIFY2(run.finished && run.exitStatus == QProcess::NormalExit &&
+                 run.exitCode == (c.terminates() ? 3 : int(c.code() & 0xff)),
+             qPrintable(run.err));
+    QFile log(home.filePath(QStringLiteral("wincrash.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    QCOMPARE(text.count(QLatin1Char('\n')), text.count(QStringLiteral("\r\n"))); // text mode
+    Seen seen;
+    seen.lines = text.split(QStringLiteral("\r\n"));
+    QCOMPARE(seen.lines.takeFirst(), QStringLiteral("=== wincrash 9.8.7 ==="));
+    QCOMPARE(seen.lines.takeLast(), QString());
+    const QString problem = checkLines(
+        c, run, QRegularExpression::escape(dir) + QStringLiteral("/crash-\\d{8}-\\d{6}-\\d+\\.dmp"),
+        seen);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    if (!dumped)
+    // Windows names the instruction that faulted.
+    QVERIFY2(c.terminates() || seen.inFunction(seen.address), qPrintable(seen.address));
+    QVERIFY(c.dump == Dump::Written || noDumpFile(home.path()));
+    if (c.dump != Dump::Written)
         return;
-    QVERIFY(report.contains(QStringLiteral("\nreason %1\n").arg(reason)));
-    QVERIFY(!report.contains(QStringLiteral("\nsignal ")));
-    QVERIFY(report.contains(QStringLiteral("terminateHandler")));
+
+    QFile dump(seen.dumpPath.mid(2));
+    QVERIFY(dump.open(QIODevice::ReadOnly));
+    const QByteArray bytes = dump.readAll();
+    QVERIFY(bytes.startsWith("MDMP"));
+    const auto u32 = [&bytes](quint32 at) {
+        return at + 4 <= quint32(bytes.size()) ? qFromLittleEndian<quint32>(bytes.constData() + at)
+                                               : 0U;
+    };
+    // The exception stream (type 6) holds the faulting thread and the code; a terminate's dump,
+    // written without exception information, has none.
+    quint32 exception = 0;
+    for (quint32 i = 0, directory = u32(12); i < u32(8); ++i)
+        exception = u32(directory + i * 12) == 6 ? u32(directory + i * 12 + 8) : exception;
+    QCOMPARE(exception != 0, !c.terminates());
+    QVERIFY(c.terminates() || QString::number(u32(exception), 16) == seen.thread);
+    QVERIFY(c.terminates() || u32(exception + 8) == c.code());
+}
+
+void TestCrash::afterOffsetChange()
+{
+    // A zone of our own whose summer time, an hour ahead, begins four seconds from now: the child
+    // starts before the change and crashes after it, with no log line in between.
+    const QDateTime change = QDateTime::currentDateTimeUtc().addSecs(4);
+    const QString rule = QStringLiteral("TZ=TST0TDT-1,%1/%2,%3")
+                             .arg(change.date().dayOfYear() - 1)
+                             .arg(change.time().toString(QStringLiteral("hh:mm:ss")))
+                             .arg((change.date().dayOfYear() + 180) % 365);
+    QTemporaryDir home;
+    const ChildRun run =
+        runProgram(QStringLiteral(DIAGCHILD_PATH),
+                   {QStringLiteral("offset-change"), QString::number(change.toMSecsSinceEpoch())},
+                   home.path(), {rule});
+    const QDateTime ended = QDateTime::currentDateTimeUtc();
+    const ChildLog log = readChildLog(home.path(), run.pid);
+    QVERIFY2(run.exitStatus == QProcess::CrashExit && log.lines.size() == 2,
+             qPrintable(log.problem));
+    // A local time read back as UTC, less the offset it claims.
+    const auto utc = [](const QString &text, const char *format, int offset) {
+        QDateTime t = QDateTime::fromString(text, QString::fromLatin1(format));
+        t.setTimeSpec(Qt::UTC);
+        return t.addSecs(-offset);
+    };
+    QFile file(log.path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString started = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 1, 1);
+    QVERIFY2(utc(started.mid(13), "yyyy-MM-dd HH:mm:ss.zzz", 0) < change, qPrintable(started));
+    const QDateTime crashed = utc(log.lines.first().left(23), "yyyy-MM-dd HH:mm:ss.zzz", 3600);
+    QVERIFY2(crashed >= change.addMSecs(500) && crashed <= ended, qPrintable(log.lines.first()));
+    // The dump's name, cut to the second, carries the new local time as well.
+    const QDateTime named = utc(log.lines.last().section(QStringLiteral("/crash-"), 1).left(15),
+                                "yyyyMMdd-HHmmss", 3600);
+    QVERIFY2(named > change.addSecs(-1) && named <= ended, qPrintable(log.lines.last()));
 }
 
 QTEST_GUILESS_MAIN(TestCrash)
