@@ -18,8 +18,6 @@
 const CrashCase crashCases[] = {
     {"segv", Fault::NullWrite, false, Dump::Written, "c0000005 (ACCESS_VIOLATION)", OnBoth},
     {"segv-worker", Fault::NullWrite, true, Dump::Written, "c0000005 (ACCESS_VIOLATION)", OnBoth},
-    // The child holds the log's lock, as if the fault came from inside writeLogLine.
-    {"segv-locked", Fault::NullWrite, false, Dump::Written, "c0000005 (ACCESS_VIOLATION)", OnLinux},
     {"overflow", Fault::Recurse, false, Dump::Written, "c00000fd (STACK_OVERFLOW)", OnBoth},
     {"overflow-worker", Fault::Recurse, true, Dump::Written, "c00000fd (STACK_OVERFLOW)", OnBoth},
     {"divzero", Fault::Divide, false, Dump::Written, "c0000094 (INT_DIVIDE_BY_ZERO)", OnBoth},
@@ -34,7 +32,7 @@ const CrashCase crashCases[] = {
     {"terminate", Fault::Terminate, false, Dump::Written, "no active exception", OnBoth},
     {"throw-std", Fault::ThrowStd, false, Dump::Written, "std::exception: boom", OnBoth},
     {"throw-std-worker", Fault::ThrowStd, true, Dump::Written, "std::exception: boom", OnBoth},
-    {"throw-other", Fault::ThrowOther, false, Dump::Written, "non-std exception", OnBoth},
+    {"throw-other", Fault::ThrowInt, false, Dump::Written, "non-std exception", OnBoth},
     {"terminate-nodump", Fault::Terminate, false, Dump::Blocked, "no active exception", OnBoth},
 };
 const std::size_t crashCaseCount = sizeof crashCases / sizeof crashCases[0];
@@ -93,7 +91,7 @@ __attribute__((noinline)) void fault(Fault kind)
         std::terminate();
     case Fault::ThrowStd:
         throw std::runtime_error("boom");
-    case Fault::ThrowOther:
+    case Fault::ThrowInt:
         throw 7; // not derived from std::exception
     }
     asm volatile("" : : "r"(frame) : "memory"); // the frame stays: no call here is a tail call

@@ -1,8 +1,7 @@
 #pragma once
 
-// The crash and terminate cases, shared by the Linux child (diagchild) and the Windows child
-// that runs under Wine (wincrash): what each provokes and what the log must say about it.
-// Qt-free, so both children build it.
+// The crash and terminate cases of the tests, Linux and Windows alike: what each provokes and
+// what the log must say. Qt-free, so that crashchild builds for both.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +16,7 @@ enum class Fault {
     DoubleFree,
     Terminate,
     ThrowStd,
-    ThrowOther
+    ThrowInt
 };
 // Blocked: directories stand where the dump files would go. NoWriter: dbghelp.dll is disabled.
 enum class Dump { Written, Blocked, NoWriter };
@@ -29,7 +28,7 @@ struct CrashCase
     Fault fault;
     bool onWorker;
     Dump dump;
-    const char *expected; // crash: "<code> (<name>)" as the crash line has it; terminate: reason
+    const char *expected; // the crash line's "<code> (<name>)", or the terminate line's reason
     unsigned platforms;
 
     bool terminates() const { return fault >= Fault::Terminate; }

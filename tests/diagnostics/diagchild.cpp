@@ -1,9 +1,8 @@
-// A throw-away process for the log and crash tests: initLogging works once per process and the
-// crash cases end the process, so every case runs here, chosen by argv[1].
+// A throw-away process for the log tests, which start the log as the program does: initLogging
+// works once per process, so every case runs in a child of its own, chosen by argv[1].
 
 #include "CrashCases.h"
 #include "diagnostics/CrashHandler.h"
-#include "diagnostics/LogState.h"
 #include "diagnostics/Logging.h"
 
 #include <QCoreApplication>
@@ -107,19 +106,11 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    // Everything below ends the process.
-    const int offset = QDateTime::currentDateTime().offsetFromUtc();
     if (scenario == "offset-change") {
-        // Crash, without a log line in between, once the local time's offset has changed.
-        const qint64 change = QByteArray(argv[2]).toLongLong();
-        while (QDateTime::currentMSecsSinceEpoch() < change + 500)
+        // A crash, with no log line in between, once the local time's offset has changed.
+        while (QDateTime::currentMSecsSinceEpoch() < QByteArray(argv[2]).toLongLong() + 500)
             QThread::msleep(50);
-        provokeCrashCase(*findCrashCase("segv"), offset);
-    }
-    if (const CrashCase *crash = findCrashCase(scenario.constData())) {
-        if (scenario == "segv-locked")
-            logState().logMutex.lock();
-        provokeCrashCase(*crash, offset);
+        provokeCrashCase(*findCrashCase("segv"), QDateTime::currentDateTime().offsetFromUtc());
     }
     std::fprintf(stderr, "unknown scenario %s\n", scenario.constData());
     return 3;

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the Windows test programs: checks that print what failed, and stand-ins for the
-// system functions that the program's own code imports.
+// For the Windows test programs: checks that say what failed, and stand-ins for the system
+// functions that the program's own code imports.
 
 #include <windows.h>
 
@@ -9,24 +9,17 @@
 
 inline int failures = 0;
 
-inline void check(bool condition, const char *row, const char *what)
-{
-    if (!condition) {
-        std::printf("FAIL %s: %s\n", row, what);
-        ++failures;
-    }
-}
-#define WIN_CHECK(condition, row) check((condition), (row), #condition)
+#define WIN_CHECK(condition, row)                                                                  \
+    ((condition) ? void() : (void)(std::printf("FAIL %s: %s\n", (row), #condition), ++failures))
 
 // Points the program's import of a system function (its __imp_ slot) at a stand-in; returns
-// the real function, which the stand-in calls for everything it does not answer itself.
+// the real function, which the stand-in calls for whatever it does not answer itself.
 template<typename Function> Function replaceImport(Function &slot, Function standIn)
 {
     DWORD protection = 0;
     VirtualProtect(&slot, sizeof slot, PAGE_READWRITE, &protection);
     const Function real = slot;
     slot = standIn;
-    VirtualProtect(&slot, sizeof slot, protection, &protection);
     return real;
 }
 
