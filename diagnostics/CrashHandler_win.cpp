@@ -64,6 +64,8 @@ void guardStackReserve()
 bool writeMiniDump(EXCEPTION_POINTERS *pointers, char *path, std::size_t cap)
 {
     path[0] = '\0';
+    if (dumpDirLength == 0)
+        return false; // the log directory did not widen at install time
     HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");
     if (dbghelp == nullptr)
         return false;
