@@ -1,6 +1,7 @@
 #include "diagnostics/CrashFormat.h"
 
 #include <csignal>
+#include <cstring>
 #include <exception>
 
 std::size_t appendText(char *buf, std::size_t cap, std::size_t len, const char *text)
@@ -222,17 +223,32 @@ std::size_t formatDumpPath(char *buf, std::size_t cap, const char *dir, const ch
 
 std::size_t describeCurrentException(char *buf, std::size_t cap)
 {
-    const std::exception_ptr current = std::current_exception();
-    if (!current)
+    if (!std::current_exception())
         return appendText(buf, cap, 0, "no active exception");
+    // A plain rethrow reuses the exception object; std::rethrow_exception would allocate.
     try {
-        std::rethrow_exception(current);
+        throw;
     } catch (const std::exception &e) {
         const std::size_t len = appendText(buf, cap, 0, "std::exception: ");
         return appendText(buf, cap, len, e.what());
     } catch (...) {
         return appendText(buf, cap, 0, "non-std exception");
     }
+}
+
+std::uint32_t crashCodeForAbort(const char *message)
+{
+    if (message == nullptr || std::strstr(message, "Assertion `") != nullptr)
+        return CrashCode::FailFast;
+    // glibc's heap checks name the allocator function that found the damage, or the damage.
+    static const char *const heapMarkers[] = {"malloc",       "free(",     "free or",
+                                              "realloc",      "calloc",    "memalign",
+                                              "munmap_chunk", "corrupted", "tcache"};
+    for (const char *marker : heapMarkers) {
+        if (std::strstr(message, marker) != nullptr)
+            return CrashCode::HeapCorruption;
+    }
+    return CrashCode::FailFast;
 }
 
 std::uint32_t crashCodeForSignal(int signalNumber, bool fpeIntDiv, std::uint64_t faultAddress,

@@ -57,7 +57,7 @@ std::size_t formatDumpPath(char *buf, std::size_t cap, const char *dir, const ch
 
 // The reason the terminate line gives for the exception in flight, if any: "no active
 // exception", "non-std exception" or "std::exception: <what>". Must be called from a terminate
-// handler or a catch block.
+// handler or a catch block; allocates nothing.
 std::size_t describeCurrentException(char *buf, std::size_t cap);
 
 // Exception codes our POSIX signal handler reports, chosen to mean what the Windows ones mean.
@@ -69,6 +69,7 @@ constexpr std::uint32_t IntDivideByZero = 0xC0000094u;
 constexpr std::uint32_t PrivInstruction = 0xC0000096u;
 constexpr std::uint32_t StackOverflow = 0xC00000FDu;
 constexpr std::uint32_t HeapCorruption = 0xC0000374u;
+constexpr std::uint32_t FailFast = 0xC0000409u; // what abort() raises with the MSVC runtime
 constexpr std::uint32_t CppException = 0xE06D7363u;
 } // namespace CrashCode
 
@@ -80,3 +81,8 @@ constexpr std::uint64_t stackOverflowReach = 64 * 1024;
 // overflow. Unknown combinations give 0 (named "unknown").
 std::uint32_t crashCodeForSignal(int signalNumber, bool fpeIntDiv, std::uint64_t faultAddress,
                                  std::uint64_t stackPointer);
+
+// The exception code Windows gives for the event behind an abort(), from the message the C
+// library left for it (null when there is none): heap corruption for glibc's heap checks,
+// otherwise the fail-fast code of the MSVC runtime's abort() and of failed checks.
+std::uint32_t crashCodeForAbort(const char *message);

@@ -7,8 +7,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#ifdef Q_OS_WIN
 #include <QDir>
+
+#ifdef Q_OS_WIN
 #include <QSettings>
 #endif
 
@@ -28,11 +29,15 @@ bool setupWerLocalDumps()
     settings.setValue(QStringLiteral("DumpType"), 2);
     settings.sync();
     const bool enabled = settings.status() == QSettings::NoError;
+    writeLogLine(formatLocalDumpsLine(logTimestamp(), executable, logDir, enabled));
 #else
     // Here the system's own dump is the core file, written where the kernel's core pattern says.
-    const bool enabled = raiseCoreDumpLimit();
+    const CoreDumpSettings cores = raiseCoreDumpLimit();
+    const bool enabled = cores.raised && (cores.unlimited || cores.limit > 0);
+    writeLogLine(formatCoreDumpsLine(
+        logTimestamp(), executable,
+        coreDumpLocation(QString::fromLocal8Bit(cores.pattern), QDir::currentPath()),
+        cores.unlimited ? QStringLiteral("unlimited") : QString::number(cores.limit), enabled));
 #endif
-
-    writeLogLine(formatLocalDumpsLine(logTimestamp(), executable, logDir, enabled));
     return enabled;
 }

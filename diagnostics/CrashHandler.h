@@ -5,28 +5,41 @@
 #include <cstdint>
 
 // Installs the terminate handler, then the handler for fatal faults (the unhandled-exception
-// filter on Windows, the SIGSEGV/SIGBUS/SIGILL/SIGFPE handlers elsewhere). Called by
-// initLogging once the log file is open.
+// filter on Windows, the SIGSEGV/SIGBUS/SIGILL/SIGFPE/SIGABRT handlers elsewhere). Called by
+// initLogging once the log file is open and prepareCrashLog has run.
 void installCrashHandlers();
 
-// Keeps stack in reserve for the crash handler on the calling thread, so that a stack overflow
-// on it is still reported: an alternate signal stack on Linux, a stack guarantee on Windows.
-// installCrashHandlers() does this for the thread that calls it; every other long-lived thread
-// (the worker) calls it when it starts.
+// Readies the calling thread for the handlers: stack kept in reserve so that a stack overflow on
+// it is still reported (an alternate signal stack on Linux, a stack guarantee on Windows), and,
+// once the handlers are installed, the terminate handler (the MSVC runtime keeps one per
+// thread). installCrashHandlers() does this for the thread that calls it; every other thread we
+// own (the worker, the simulated instrument's input threads) calls it when it starts.
 void prepareThreadForCrashHandling();
 
-// Asks the operating system to keep its own dumps of this executable in the log directory
-// (Windows: the error-reporting LocalDumps key; elsewhere: the core-file size limit raised to
-// the hard limit). Logs the outcome; returns true on success.
+// Asks the operating system to keep its own dumps of this executable (Windows: the error-
+// reporting LocalDumps key for the log directory; elsewhere: the core-file size limit raised to
+// the hard limit, cores going where the kernel's core pattern says). Logs what it did; returns
+// true on success.
 bool setupWerLocalDumps();
 
 // The std::terminate handler: logs the reason, writes a dump and aborts.
 [[noreturn]] void terminateHandler();
 
+// Ends the process with abort() once our own fatal paths (terminate, qFatal) have logged, so the
+// handler for aborts that come from elsewhere stays out of the way.
+[[noreturn]] void abortAfterLogging();
+
 // The kernel's id of the calling thread (GetCurrentThreadId on Windows, gettid on Linux).
 std::uint64_t currentThreadId();
 
 #ifndef _WIN32
-// Raises the soft core-file size limit to the hard limit; true on success.
-bool raiseCoreDumpLimit();
+// What raiseCoreDumpLimit() did: the soft core-file size limit raised to the hard one.
+struct CoreDumpSettings
+{
+    bool raised = false;     // setrlimit succeeded
+    bool unlimited = false;  // the limit now in force is RLIM_INFINITY
+    std::uint64_t limit = 0; // otherwise, in bytes
+    char pattern[256] = {};  // /proc/sys/kernel/core_pattern, empty when unreadable
+};
+CoreDumpSettings raiseCoreDumpLimit();
 #endif

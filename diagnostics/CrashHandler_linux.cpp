@@ -3,11 +3,13 @@
 #include "diagnostics/CrashFormat.h"
 #include "diagnostics/CrashLog.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
 
+#include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -17,12 +19,15 @@
 #include <unistd.h>
 
 // Everything reached from onFatalSignal is async-signal-safe: fixed buffers on the alternate
-// stack, raw system calls, and the text helpers of CrashFormat. The one exception is glibc's
-// backtrace(), which is safe once libgcc has been loaded; installCrashHandlers makes sure of that.
+// stack, raw system calls, and the text helpers of CrashFormat; nothing allocates or takes a
+// lock. The one exception is glibc's backtrace(), which is safe once libgcc has been loaded
+// (installCrashHandlers makes sure of that) and finds its unwind tables without a lock. Frames
+// are written as raw addresses beside the process map, as a minidump keeps them: naming them
+// here would take the dynamic loader's lock.
 
 namespace {
 
-constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 // Roomy enough for the unwinder plus our own buffers (a path, a line and a read buffer).
 constexpr std::size_t altStackSize = 256 * 1024;
 constexpr int maxFrames = 128;
@@ -50,7 +55,28 @@ struct FaultDetails
     const siginfo_t *info;
     const ucontext_t *context;
     std::uint32_t code;
+    std::uintptr_t address;
 };
+
+std::atomic<bool> handlersInstalled{false};
+// Set by our own fatal paths just before they abort: they have written their lines already.
+std::atomic<bool> abortingAfterLog{false};
+
+// glibc keeps the text it printed before an abort (a failed assertion, a heap check) for core
+// dumps, in a private variable; looked up once at install time, absent on other C libraries.
+struct AbortMessage
+{
+    unsigned int size;
+    char text[1];
+};
+AbortMessage *const *abortMessage = nullptr;
+
+const char *currentAbortMessage()
+{
+    if (abortMessage == nullptr || *abortMessage == nullptr)
+        return nullptr;
+    return (*abortMessage)->text;
+}
 
 bool writeAll(int fd, const char *data, std::size_t size)
 {
@@ -85,6 +111,8 @@ const char *signalName(int signalNumber)
         return "SIGILL";
     case SIGFPE:
         return "SIGFPE";
+    case SIGABRT:
+        return "SIGABRT";
     default:
         return "signal";
     }
@@ -96,6 +124,18 @@ std::uint64_t stackPointerOf(const ucontext_t *context)
     return static_cast<std::uint64_t>(context->uc_mcontext.gregs[REG_RSP]);
 #elif defined(__aarch64__)
     return context->uc_mcontext.sp;
+#else
+    (void)context;
+    return 0;
+#endif
+}
+
+std::uint64_t instructionPointerOf(const ucontext_t *context)
+{
+#if defined(__x86_64__)
+    return static_cast<std::uint64_t>(context->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+    return context->uc_mcontext.pc;
 #else
     (void)context;
     return 0;
@@ -217,16 +257,22 @@ bool writeMiniDump(const FaultDetails *fault, const char *note, char *path, std:
         len = appendText(line, sizeof line, len, exceptionName(fault->code));
         len = appendText(line, sizeof line, len, ")\n");
         ok = writeAll(fd, line, len) && ok;
-        ok = writeField(fd, "address ", reinterpret_cast<std::uintptr_t>(fault->info->si_addr),
-                        true) &&
-             ok;
+        ok = writeField(fd, "address ", fault->address, true) && ok;
         ok = writeRegisters(fd, fault->context) && ok;
     }
 
     ok = writeText(fd, "\nbacktrace:\n") && ok;
     void *frames[maxFrames];
     const int count = backtrace(frames, maxFrames);
-    backtrace_symbols_fd(frames, count, fd);
+    for (int i = 0; i < count; ++i) {
+        char line[64];
+        std::size_t len = appendText(line, sizeof line, 0, "  #");
+        len = appendDecimal(line, sizeof line, len, static_cast<std::uint64_t>(i));
+        len = appendText(line, sizeof line, len, " 0x");
+        len = appendHex(line, sizeof line, len, reinterpret_cast<std::uintptr_t>(frames[i]));
+        len = appendText(line, sizeof line, len, "\n");
+        ok = writeAll(fd, line, len) && ok;
+    }
 
     ok = writeText(fd, "\nmaps:\n") && ok;
     ok = copyProcessMaps(fd) && ok;
@@ -236,21 +282,8 @@ bool writeMiniDump(const FaultDetails *fault, const char *note, char *path, std:
     return ok;
 }
 
-void onFatalSignal(int signalNumber, siginfo_t *info, void *rawContext)
+void endAsTheSignalWould(int signalNumber, int savedErrno)
 {
-    const int savedErrno = errno;
-    const auto *context = static_cast<const ucontext_t *>(rawContext);
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    const bool intDiv = signalNumber == SIGFPE && info->si_code == FPE_INTDIV;
-    const FaultDetails fault{
-        signalNumber, info, context,
-        crashCodeForSignal(signalNumber, intDiv, address, stackPointerOf(context))};
-
-    crashLogFaultLine(fault.code, address, currentThreadId());
-    char path[pathCapacity];
-    const bool written = writeMiniDump(&fault, nullptr, path, sizeof path);
-    crashLogDumpOutcome(written ? path : nullptr);
-
     // End the process exactly as the signal would have without us, core file included.
     struct sigaction fallback
     {
@@ -263,6 +296,35 @@ void onFatalSignal(int signalNumber, siginfo_t *info, void *rawContext)
     // The signal is blocked until we return; a hardware fault then also recurs on return.
 }
 
+void onFatalSignal(int signalNumber, siginfo_t *info, void *rawContext)
+{
+    const int savedErrno = errno;
+    if (signalNumber == SIGABRT && abortingAfterLog.load()) {
+        endAsTheSignalWould(signalNumber, savedErrno);
+        return;
+    }
+    const auto *context = static_cast<const ucontext_t *>(rawContext);
+    const char *note = nullptr;
+    FaultDetails fault{signalNumber, info, context, 0,
+                       reinterpret_cast<std::uintptr_t>(info->si_addr)};
+    if (signalNumber == SIGABRT) {
+        // No fault address here: like Windows, name the instruction that raised it.
+        note = currentAbortMessage();
+        fault.code = crashCodeForAbort(note);
+        fault.address = instructionPointerOf(context);
+    } else {
+        const bool intDiv = signalNumber == SIGFPE && info->si_code == FPE_INTDIV;
+        fault.code =
+            crashCodeForSignal(signalNumber, intDiv, fault.address, stackPointerOf(context));
+    }
+
+    crashLogFaultLine(fault.code, fault.address, currentThreadId());
+    char path[pathCapacity];
+    const bool written = writeMiniDump(&fault, note, path, sizeof path);
+    crashLogDumpOutcome(written ? path : nullptr);
+    endAsTheSignalWould(signalNumber, savedErrno);
+}
+
 } // namespace
 
 std::uint64_t currentThreadId()
@@ -272,6 +334,8 @@ std::uint64_t currentThreadId()
 
 void prepareThreadForCrashHandling()
 {
+    if (handlersInstalled.load())
+        std::set_terminate(terminateHandler);
     if (threadAltStack.memory != nullptr)
         return;
     stack_t current{};
@@ -293,11 +357,12 @@ void prepareThreadForCrashHandling()
 
 void installCrashHandlers()
 {
-    std::set_terminate(terminateHandler);
-
+    handlersInstalled.store(true);
     // Load the unwinder now: its first use allocates, which a signal handler must not do.
     void *frames[4];
     backtrace(frames, 4);
+    abortMessage =
+        static_cast<AbortMessage *const *>(dlvsym(RTLD_DEFAULT, "__abort_msg", "GLIBC_PRIVATE"));
     prepareThreadForCrashHandling();
 
     struct sigaction action
@@ -317,14 +382,48 @@ void terminateHandler()
     char path[pathCapacity];
     if (writeMiniDump(nullptr, reason, path, sizeof path))
         crashLogDumpOutcome(path);
+    abortAfterLogging();
+}
+
+void abortAfterLogging()
+{
+    abortingAfterLog.store(true);
     std::abort();
 }
 
-bool raiseCoreDumpLimit()
+CoreDumpSettings raiseCoreDumpLimit()
 {
+    CoreDumpSettings settings;
     rlimit limit{};
-    if (getrlimit(RLIMIT_CORE, &limit) != 0)
-        return false;
-    limit.rlim_cur = limit.rlim_max;
-    return setrlimit(RLIMIT_CORE, &limit) == 0;
+    if (getrlimit(RLIMIT_CORE, &limit) == 0) {
+        limit.rlim_cur = limit.rlim_max;
+        settings.raised = setrlimit(RLIMIT_CORE, &limit) == 0;
+    }
+    if (getrlimit(RLIMIT_CORE, &limit) == 0) {
+        settings.unlimited = limit.rlim_cur == RLIM_INFINITY;
+        settings.limit = static_cast<std::uint64_t>(limit.rlim_cur);
+    }
+    const int file = ::open("/proc/sys/kernel/core_pattern", O_RDONLY | O_CLOEXEC);
+    if (file >= 0) {
+        const ssize_t n = ::read(file, settings.pattern, sizeof settings.pattern - 1);
+        ::close(file);
+        std::size_t len = n > 0 ? static_cast<std::size_t>(n) : 0;
+        while (len > 0 && settings.pattern[len - 1] == '\n')
+            --len;
+        settings.pattern[len] = '\0';
+    }
+    return settings;
 }
+
+std::intptr_t crashLogSink(int descriptor)
+{
+    return descriptor;
+}
+
+void writeCrashLogBytes(std::intptr_t sink, const char *data, std::size_t size)
+{
+    // The log is opened for appending, so one write lands whole at its end.
+    writeAll(static_cast<int>(sink), data, size);
+}
+
+const char crashLineEnd[] = "\n";

@@ -1,94 +1,100 @@
 #include "diagnostics/CrashLog.h"
 
 #include "diagnostics/CrashFormat.h"
-#include "diagnostics/LogState.h"
-
-#include <QCoreApplication>
-#include <QFile>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <thread>
-
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <unistd.h>
-#endif
 
 namespace {
 
 // Snapshot sizes: a log directory longer than this is cut, which at worst loses the dump.
 constexpr std::size_t textCapacity = 4096;
+// Room for a full path and the longest exception text.
+constexpr std::size_t crashLineCapacity = textCapacity + 1400;
 
 char logDirText[textCapacity];
 char versionText[256];
 std::atomic<std::uint64_t> processId{0};
-std::atomic<int> utcOffset{0};
-std::atomic<int> logFd{-1};
+std::atomic<std::intptr_t> logSink{-1};
 
-void copyText(char *out, std::size_t cap, const QString &text)
+// The offset schedule, published as a sequence lock: a writer makes the version odd while it
+// changes the fields, so a reader (the crash path, which must not wait) can tell a torn read and
+// retries a few times. A writer that finds another at work leaves the update to it.
+std::atomic<unsigned> scheduleVersion{0};
+std::atomic<int> scheduleOffset{0};
+std::atomic<std::size_t> changeCount{0};
+std::atomic<std::int64_t> changeAt[keptOffsetChanges];
+std::atomic<int> changeOffset[keptOffsetChanges];
+constexpr int scheduleReadAttempts = 4;
+
+std::int64_t nowMs()
 {
-    const QByteArray utf8 = text.toUtf8();
-    appendText(out, cap, 0, utf8.constData());
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int currentOffset(std::int64_t ms)
+{
+    int offset = 0;
+    for (int attempt = 0; attempt < scheduleReadAttempts; ++attempt) {
+        const unsigned version = scheduleVersion.load(std::memory_order_acquire);
+        UtcOffsetChange changes[keptOffsetChanges];
+        std::size_t count = changeCount.load(std::memory_order_relaxed);
+        if (count > keptOffsetChanges)
+            count = keptOffsetChanges;
+        for (std::size_t i = 0; i < count; ++i)
+            changes[i] = {changeAt[i].load(std::memory_order_relaxed),
+                          changeOffset[i].load(std::memory_order_relaxed)};
+        offset = utcOffsetAt(ms, scheduleOffset.load(std::memory_order_relaxed), changes, count);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((version & 1U) == 0 && scheduleVersion.load(std::memory_order_relaxed) == version)
+            break;
+    }
+    return offset;
 }
 
 CivilTime now()
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
-    return civilTimeFromEpoch(ms, utcOffset.load(std::memory_order_relaxed));
-}
-
-#ifndef Q_OS_WIN
-void writeAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
-#endif
-
-void writeUnlocked(const char *line, std::size_t len)
-{
-#ifdef Q_OS_WIN
-    // Not a signal context on Windows: the file object itself may be used.
-    QFile *file = logState().logFile;
-    if (file != nullptr && file->isOpen()) {
-        file->write(line, static_cast<qint64>(len));
-        file->flush();
-    }
-#else
-    // The file object is flushed after every line, so its buffer is empty and the raw
-    // descriptor (opened for appending) continues the file exactly where it stands.
-    const int fd = logFd.load(std::memory_order_acquire);
-    if (fd >= 0)
-        writeAll(fd, line, len);
-#endif
+    const std::int64_t ms = nowMs();
+    return civilTimeFromEpoch(ms, currentOffset(ms));
 }
 
 } // namespace
 
-void prepareCrashLog()
+void prepareCrashLog(const CrashLogSetup &setup)
 {
-    const LogState &state = logState();
-    copyText(logDirText, sizeof logDirText, state.logDir);
-    copyText(versionText, sizeof versionText, state.appVersion);
-    processId.store(static_cast<std::uint64_t>(QCoreApplication::applicationPid()));
-    if (state.logFile != nullptr && state.logFile->isOpen())
-        logFd.store(state.logFile->handle(), std::memory_order_release);
+    appendText(logDirText, sizeof logDirText, 0, setup.logDir);
+    appendText(versionText, sizeof versionText, 0, setup.appVersion);
+    processId.store(setup.processId);
+    logSink.store(setup.logDescriptor >= 0 ? crashLogSink(setup.logDescriptor) : -1,
+                  std::memory_order_release);
 }
 
-void noteUtcOffset(int offsetSeconds)
+void noteUtcOffsets(int currentOffsetSeconds, const UtcOffsetChange *changes, std::size_t count)
 {
-    utcOffset.store(offsetSeconds, std::memory_order_relaxed);
+    unsigned version = scheduleVersion.load(std::memory_order_relaxed);
+    if ((version & 1U) != 0 ||
+        !scheduleVersion.compare_exchange_strong(version, version + 1, std::memory_order_acquire))
+        return;
+    if (count > keptOffsetChanges)
+        count = keptOffsetChanges;
+    scheduleOffset.store(currentOffsetSeconds, std::memory_order_relaxed);
+    for (std::size_t i = 0; i < count; ++i) {
+        changeAt[i].store(changes[i].atEpochMs, std::memory_order_relaxed);
+        changeOffset[i].store(changes[i].offsetSeconds, std::memory_order_relaxed);
+    }
+    changeCount.store(count, std::memory_order_relaxed);
+    scheduleVersion.store(version + 2, std::memory_order_release);
+}
+
+int utcOffsetAt(std::int64_t epochMs, int offsetBefore, const UtcOffsetChange *changes,
+                std::size_t count)
+{
+    int offset = offsetBefore;
+    for (std::size_t i = 0; i < count && changes[i].atEpochMs <= epochMs; ++i)
+        offset = changes[i].offsetSeconds;
+    return offset;
 }
 
 void crashTimestamp(char out[24])
@@ -118,27 +124,14 @@ std::uint64_t crashProcessId()
 
 void crashLogWrite(const char *line)
 {
-    // Room for the longest line we write: a path-sized dump name plus its fixed text.
-    char buffer[textCapacity + 512];
-    std::size_t len = appendText(buffer, sizeof buffer - 1, 0, line);
-    buffer[len++] = '\n';
-
-    std::mutex &mutex = logState().logMutex;
-    bool locked = false;
-    for (int attempt = 0; attempt < crashLockAttempts && !locked; ++attempt) {
-        locked = mutex.try_lock();
-        if (!locked)
-            std::this_thread::sleep_for(std::chrono::milliseconds(crashLockPauseMs));
-    }
-    writeUnlocked(buffer, len);
-    if (locked)
-        mutex.unlock();
+    const std::intptr_t sink = logSink.load(std::memory_order_acquire);
+    if (sink == -1)
+        return;
+    char buffer[crashLineCapacity + 8];
+    std::size_t len = appendText(buffer, crashLineCapacity, 0, line);
+    len = appendText(buffer, sizeof buffer, len, crashLineEnd);
+    writeCrashLogBytes(sink, buffer, len);
 }
-
-namespace {
-// Room for a full path and the longest exception text.
-constexpr std::size_t crashLineCapacity = 4096 + 1400;
-} // namespace
 
 void crashLogFaultLine(std::uint32_t code, std::uintptr_t address, std::uint64_t threadId)
 {

@@ -55,6 +55,23 @@ QString formatLocalDumpsLine(const QString &timestamp, const QString &executable
              enabled ? QStringLiteral("enabled") : QStringLiteral("FAILED"));
 }
 
+QString formatCoreDumpsLine(const QString &timestamp, const QString &executable,
+                            const QString &location, const QString &limit, bool enabled)
+{
+    return QStringLiteral("%1 INFO  core dumps for %2 -> %3 (limit %4, %5)")
+        .arg(timestamp, executable, location, limit,
+             enabled ? QStringLiteral("enabled") : QStringLiteral("FAILED"));
+}
+
+QString coreDumpLocation(const QString &pattern, const QString &workingDirectory)
+{
+    if (pattern.isEmpty())
+        return QStringLiteral("unknown");
+    if (pattern.startsWith(QLatin1Char('|')))
+        return QStringLiteral("piped to ") + pattern.mid(1);
+    return QDir(workingDirectory).filePath(pattern);
+}
+
 QString logDirectoryFor(const QString &configLocation, const QString &tempPath)
 {
     const QString base = configLocation.isEmpty() ? tempPath : configLocation;

@@ -31,6 +31,15 @@ QString formatFatalAbortLine(const QString &timestamp);
 QString formatLocalDumpsLine(const QString &timestamp, const QString &executable,
                              const QString &logDir, bool enabled);
 
+// "%1 INFO  core dumps for %2 -> %3 (limit %4, %5)": where the kernel puts this executable's
+// core files and the size limit now in force.
+QString formatCoreDumpsLine(const QString &timestamp, const QString &executable,
+                            const QString &location, const QString &limit, bool enabled);
+
+// Where a core file goes by the kernel's core pattern: the pattern itself when it is a path
+// (relative ones below the working directory), "piped to <program>" when it starts with '|'.
+QString coreDumpLocation(const QString &pattern, const QString &workingDirectory);
+
 // The log directory below the configuration location, or below the temporary directory when
 // the configuration location is empty.
 QString logDirectoryFor(const QString &configLocation, const QString &tempPath);

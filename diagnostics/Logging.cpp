@@ -11,9 +11,30 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QTimeZone>
 
 #include <atomic>
-#include <cstdlib>
+
+namespace {
+
+// Hands the crash handlers, which cannot ask the time zone, the offset now and its next changes,
+// so their lines keep the local time also right after a change that no log line has seen.
+void noteLocalTimeOffsets(const QDateTime &now)
+{
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    UtcOffsetChange changes[keptOffsetChanges];
+    std::size_t count = 0;
+    for (QDateTime after = now; count < keptOffsetChanges; ++count) {
+        const QTimeZone::OffsetData next = zone.nextTransition(after);
+        if (!next.atUtc.isValid())
+            break;
+        changes[count] = {next.atUtc.toMSecsSinceEpoch(), next.offsetFromUtc};
+        after = next.atUtc;
+    }
+    noteUtcOffsets(now.offsetFromUtc(), changes, count);
+}
+
+} // namespace
 
 void initLogging(const QString &version)
 {
@@ -29,7 +50,7 @@ void initLogging(const QString &version)
     pruneOldLogs(state.logDir, keptLogFiles);
 
     const QDateTime start = QDateTime::currentDateTime();
-    noteUtcOffset(start.offsetFromUtc());
+    noteLocalTimeOffsets(start);
     state.logPath = logFilePath(state.logDir, start, QCoreApplication::applicationPid());
 
     auto *file = new QFile(state.logPath);
@@ -41,7 +62,14 @@ void initLogging(const QString &version)
     state.logFile = file;
 
     qInstallMessageHandler(logMessageHandler);
-    prepareCrashLog();
+    const QByteArray dir = state.logDir.toUtf8();
+    const QByteArray versionText = state.appVersion.toUtf8();
+    CrashLogSetup crashLog;
+    crashLog.logDir = dir.constData();
+    crashLog.appVersion = versionText.constData();
+    crashLog.processId = static_cast<std::uint64_t>(QCoreApplication::applicationPid());
+    crashLog.logDescriptor = file->handle();
+    prepareCrashLog(crashLog);
     installCrashHandlers();
 
     for (const QString &line : headerLines(
@@ -65,14 +93,13 @@ void writeLogLine(const QString &line)
 QString logTimestamp()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    // The crash handlers cannot ask for the time zone, so keep their offset current here. Zones
-    // change their offset on a minute boundary at the finest, and asking costs as much as the
-    // rest of the line, so ask once a minute.
+    // Asking the time zone costs more than the rest of the line, and a zone's rules rarely
+    // change while we run, so the crash handlers' offsets are renewed once a minute.
     static std::atomic<qint64> notedMinute{-1};
     const qint64 minute =
         now.date().toJulianDay() * 1440 + now.time().msecsSinceStartOfDay() / 60000;
     if (notedMinute.exchange(minute, std::memory_order_relaxed) != minute)
-        noteUtcOffset(now.offsetFromUtc());
+        noteLocalTimeOffsets(now);
     return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
@@ -82,7 +109,7 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
                                    context.line));
     if (type == QtFatalMsg) {
         writeLogLine(formatFatalAbortLine(logTimestamp()));
-        std::abort();
+        abortAfterLogging();
     }
 }
 

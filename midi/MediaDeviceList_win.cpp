@@ -28,6 +28,13 @@ bool readStringProperty(HDEVINFO set, SP_DEVINFO_DATA &info, DWORD property, std
     return true;
 }
 
+// Destroys the set on every way out, an exception from a full heap included.
+struct DeviceInfoSet
+{
+    HDEVINFO set;
+    ~DeviceInfoSet() { SetupDiDestroyDeviceInfoList(set); }
+};
+
 } // namespace
 
 bool listMediaDevices(std::vector<MediaDevice> &devices)
@@ -36,6 +43,7 @@ bool listMediaDevices(std::vector<MediaDevice> &devices)
     HDEVINFO set = SetupDiGetClassDevsW(&mediaDeviceClass, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE)
         return false;
+    const DeviceInfoSet owner{set};
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA info = {};
         info.cbSize = sizeof(SP_DEVINFO_DATA);
@@ -49,6 +57,5 @@ bool listMediaDevices(std::vector<MediaDevice> &devices)
                 readStringProperty(set, info, SPDRP_HARDWAREID, device.hardwareId);
         devices.push_back(device);
     }
-    SetupDiDestroyDeviceInfoList(set);
     return true;
 }

@@ -12,12 +12,14 @@ bool dismountDrive(const std::wstring &devicePath)
         return false;
 
     DWORD bytesReturned = 0;
-    // The lock fails while another program has a file open; the dismount still goes ahead and
-    // decides the result, as the desktop's own eject would.
-    DeviceIoControl(device, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &bytesReturned, nullptr);
-    const BOOL dismounted = DeviceIoControl(device, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
-                                            &bytesReturned, nullptr);
+    // The lock is refused while another program has a file open on the volume. Dismounting then
+    // would pull the file system from under that program and could lose what it is writing, so
+    // without the lock there is no dismount.
+    const bool dismounted = DeviceIoControl(device, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0,
+                                            &bytesReturned, nullptr) != FALSE &&
+                            DeviceIoControl(device, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
+                                            &bytesReturned, nullptr) != FALSE;
     // Closing the handle also releases the lock.
     CloseHandle(device);
-    return dismounted != FALSE;
+    return dismounted;
 }

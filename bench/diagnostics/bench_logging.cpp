@@ -1,6 +1,6 @@
 // Throughput of the log file: every line is written and flushed on its own, so what a line
 // costs bounds how chatty the rest of the program can afford to be. Also times the crash path's
-// bounded wait for a log lock that is never released.
+// write while the log lock is held for ever (it takes no lock).
 //
 //   build/<dir>/bench/diagnostics/bench_logging
 

@@ -1,5 +1,6 @@
 #include "sim/instrument/SimMidiBackend.h"
 
+#include "diagnostics/CrashHandler.h"
 #include "sim/instrument/SimMidiBus.h"
 
 #include <condition_variable>
@@ -181,6 +182,7 @@ public:
 private:
     void deliverLoop()
     {
+        prepareThreadForCrashHandling();
         for (;;) {
             std::vector<unsigned char> message;
             {
