@@ -46,6 +46,7 @@ public:
         FailOpenOutputPort = 0x40,
     };
     Q_DECLARE_FLAGS(Faults, Fault)
+    Q_FLAG(Faults)
 
     struct Received
     {
