@@ -156,5 +156,4 @@ inline void reachHome(Harness &h)
                               "The latest available version is Tvx" + h.options.latestVersion,
                               foundWithinMs);
     QVERIFY(h.isShown("updateButton"));
-    QVERIFY(!h.isShown("infoConnectText"));
 }
