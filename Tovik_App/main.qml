@@ -62,6 +62,24 @@ ApplicationWindow {
         _loadingDots = 0;
     }
 
+    function showDisconnected() {
+        logoContainer.connected = false;
+        logoContainer.dotColor = "red";
+        logoContainer.labelText = "Tovik is not connected";
+        logoContainer.labelColor = "white";
+        updateButton.visible = false;
+        transferButton.visible = false;
+    }
+
+    function showTransferMode(shown) {
+        openProjectsButton.visible = shown;
+        openDefinitionsButton.visible = shown;
+        completeTransferButton.visible = shown;
+        openGroovesButton.visible = shown;
+        openMidiFilesButton.visible = shown;
+        transferInfoText.visible = shown;
+    }
+
     function clampPercentage(value) {
         var number = Number(value);
         if (isNaN(number))
@@ -119,7 +137,9 @@ ApplicationWindow {
         anchors.top: parent.top
         anchors.topMargin: mainWindow.height * 0.08
         anchors.horizontalCenter: parent.horizontalCenter
-        width: mainWindow.width * 0.5
+        // Half the width, but no wider than keeps the lowest button of every screen inside a
+        // window that is wide for its height.
+        width: Math.min(mainWindow.width * 0.5, mainWindow.height * 0.24)
         height: width
         color: "transparent"
 
@@ -247,8 +267,11 @@ ApplicationWindow {
         height: width / 2
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
-        // Shows the catalogue's version string: plain text, so a reply cannot inject markup.
+        // Shows the catalogue's version string: plain text, so a reply cannot inject markup, and
+        // kept inside its box however long it is.
         textFormat: Text.PlainText
+        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        elide: Text.ElideRight
         color: "white"
         font.family: "Poppins"
         font.bold: true
@@ -267,7 +290,7 @@ ApplicationWindow {
         height: width / 4
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
-        wrapMode: Text.WordWrap
+        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         // Carries download status messages, curl's error output included: never rich text.
         textFormat: Text.PlainText
         color: "white"
@@ -398,6 +421,7 @@ ApplicationWindow {
     Text {
         id: transferInfoText
         objectName: "transferInfoText"
+        readonly property string explanation: "Tovik is now in transfer mode. You can move files between Tovik and this computer. After you are done click the done button to finalize the transfer."
         visible: false
         anchors.top: openGroovesButton.bottom
         anchors.topMargin: mainWindow.height * 0.04
@@ -407,7 +431,7 @@ ApplicationWindow {
         color: "white"
         font.family: "Poppins"
         font.pixelSize: Math.max(width * 0.04, 12)
-        text: "Tovik is now in transfer mode. You can move files between Tovik and this computer. After you are done click the done button to finalize the transfer."
+        text: explanation
     }
 
     WrappedLabelButton {
@@ -426,15 +450,10 @@ ApplicationWindow {
         onClicked: {
             mainWindow.inReenumeration = true;
             fileManagerBridge.completeTransfer();
-            completeTransferButton.visible = false;
-            openDefinitionsButton.visible = false;
-            openProjectsButton.visible = false;
-            openGroovesButton.visible = false;
-            openMidiFilesButton.visible = false;
+            mainWindow.showTransferMode(false);
             updateButton.visible = false;
             transferButton.visible = false;
             infoText.visible = false;
-            transferInfoText.visible = false;
             mainWindow.startLoading("Finalizing Transfer");
         }
     }
@@ -444,11 +463,12 @@ ApplicationWindow {
         function onDeviceFound(isConnected) {
             if (isConnected) {
                 logoContainer.connected = true;
-                if (mainWindow.update_started)
-                    return;
                 logoContainer.dotColor = "green";
                 logoContainer.labelText = "Tovik is connected";
                 logoContainer.labelColor = "white";
+                // An update runs to its end: nothing else is offered meanwhile.
+                if (mainWindow.update_started)
+                    return;
                 if (!mainWindow.inReenumeration && !mainWindow.inUpdateFlow
                         && !mainWindow.inTransferFlow) {
                     updateButton.visible = true;
@@ -462,12 +482,7 @@ ApplicationWindow {
             // The instrument drops off the bus on purpose while it switches modes.
             if (mainWindow.inReenumeration)
                 return;
-            logoContainer.connected = false;
-            logoContainer.dotColor = "red";
-            logoContainer.labelText = "Tovik is not connected";
-            logoContainer.labelColor = "white";
-            updateButton.visible = false;
-            transferButton.visible = false;
+            mainWindow.showDisconnected();
         }
     }
 
@@ -476,7 +491,7 @@ ApplicationWindow {
         function onTovikReceivedVersion(version) {
             mainWindow.deviceVersion = version;
             if (!mainWindow.inUpdateFlow && !mainWindow.inTransferFlow
-                    && !mainWindow.inReenumeration)
+                    && !mainWindow.inReenumeration && !mainWindow.update_started)
                 transferButton.visible = mainWindow.transferAllowed();
         }
     }
@@ -484,18 +499,17 @@ ApplicationWindow {
     Connections {
         target: midiHandler
         function onTransferSysExReceived() {
+            // Only while entering transfer mode: a late, repeated confirmation changes nothing.
+            if (!mainWindow.inReenumeration || mainWindow.inTransferFlow)
+                return;
             mainWindow.stopLoading();
             versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
             versionText.visible = false;
             mainWindow.inTransferFlow = true;
             updateButton.visible = false;
             transferButton.visible = false;
-            openProjectsButton.visible = true;
-            openDefinitionsButton.visible = true;
-            completeTransferButton.visible = true;
-            openGroovesButton.visible = true;
-            openMidiFilesButton.visible = true;
-            transferInfoText.visible = true;
+            transferInfoText.text = transferInfoText.explanation;
+            mainWindow.showTransferMode(true);
             mainWindow.inReenumeration = false;
         }
     }
@@ -503,6 +517,8 @@ ApplicationWindow {
     Connections {
         target: midiHandler
         function onTransferSysExEndReceived() {
+            if (!mainWindow.inTransferFlow)
+                return;
             mainWindow.stopLoading();
             versionText.visible = false;
             versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
@@ -510,6 +526,23 @@ ApplicationWindow {
             updateButton.visible = true;
             transferButton.visible = mainWindow.transferAllowed();
             mainWindow.inReenumeration = false;
+        }
+    }
+
+    Connections {
+        target: midiHandler
+        // Only a detection that gave up: the instrument did not come back in time. The window
+        // goes home and shows it as absent until the next check finds it.
+        function onDeviceReenumerationFinished(success) {
+            if (success || mainWindow.update_started)
+                return;
+            mainWindow.stopLoading();
+            versionText.visible = false;
+            versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+            mainWindow.showTransferMode(false);
+            mainWindow.inTransferFlow = false;
+            mainWindow.inReenumeration = false;
+            mainWindow.showDisconnected();
         }
     }
 
@@ -565,6 +598,16 @@ ApplicationWindow {
                 closeApplicationButton.visible = true;
                 genericProgressBar.visible = false;
             }
+        }
+        // The volume was not released (a file is open on it): back to transfer mode, saying why.
+        function onEjectCompleted(success) {
+            if (success)
+                return;
+            mainWindow.stopLoading();
+            versionText.visible = false;
+            transferInfoText.text = "Tovik's storage could not be released. Close any file that is open on it, then press DONE again.";
+            mainWindow.showTransferMode(true);
+            mainWindow.inReenumeration = false;
         }
         function onCopyingFileProgress(progress) {
             genericProgressBar.percentage = mainWindow.clampPercentage(progress);

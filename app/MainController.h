@@ -2,8 +2,8 @@
 
 #include <QObject>
 
-// Carries the update copy's progress and result from the worker thread to the window. It has
-// no source of its own: the FileManager's signals are connected to these signals.
+// Carries the update copy's progress and result, and the eject's result, from the worker thread
+// to the window. It has no source of its own: the FileManager's signals are connected to these.
 class MainController : public QObject
 {
     Q_OBJECT
@@ -13,4 +13,5 @@ public:
 signals:
     void fileTransferComplete(bool success);
     void copyingFileProgress(int percentage);
+    void ejectCompleted(bool success);
 };

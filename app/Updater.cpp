@@ -15,6 +15,10 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QThread>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
 
 Updater::Updater(const UpdaterParts &parts)
 {
@@ -50,6 +54,9 @@ Updater::Updater(const UpdaterParts &parts)
                      &MainController::fileTransferComplete);
     QObject::connect(storage, &FileManager::copyProgress, controller.get(),
                      &MainController::copyingFileProgress);
+    // The window keeps the user in transfer mode when the eject failed.
+    QObject::connect(storage, &FileManager::ejectCompleted, controller.get(),
+                     &MainController::ejectCompleted);
     QObject::connect(worker, &QThread::finished, storage, &QObject::deleteLater);
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
 
@@ -66,6 +73,13 @@ Updater::Updater(const UpdaterParts &parts)
                      &FileManager::openFolderOnDevice, Qt::QueuedConnection);
     QObject::connect(bridge.get(), &FileManagerBridge::requestEjectDevice, storage,
                      &FileManager::ejectDeviceAndEmit, Qt::QueuedConnection);
+
+    QObject::connect(midi.get(), &MidiHandler::updateTransferDone, midi.get(), [this] {
+        updateFinishing = true;
+        sinceCopy.start();
+    });
+    QObject::connect(midi.get(), &MidiHandler::deviceReenumerationFinished, midi.get(),
+                     [this] { updateFinishing = false; });
 
     url = parts.mainQmlUrl;
     QObject::connect(
@@ -104,6 +118,31 @@ void Updater::stopWorkerThread()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+int Updater::runEventLoop()
+{
+    const int result = QGuiApplication::exec();
+    if (result != 0 || !updateFinishing)
+        return result;
+    // The window told the user the application may be closed: the instrument still gets its
+    // message, by the same event loop run once more without a window.
+    logTrace(QStringLiteral("exit: window hidden until the update-finish messages are sent"));
+    for (QWindow *window : QGuiApplication::topLevelWindows())
+        window->hide();
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, QCoreApplication::instance(),
+                     &QCoreApplication::quit);
+    const QMetaObject::Connection ended =
+        QObject::connect(midi.get(), &MidiHandler::deviceReenumerationFinished,
+                         QCoreApplication::instance(), &QCoreApplication::quit);
+    limit.start(std::max<qint64>(0, MidiLink::updateFinishLimitMs - sinceCopy.elapsed()));
+    QGuiApplication::exec();
+    QObject::disconnect(ended);
+    logTrace(updateFinishing ? QStringLiteral("exit: gave up waiting for the update finish")
+                             : QStringLiteral("exit: update-finish sequence ended"));
+    return result;
+}
+
 void registerWindowFonts()
 {
     // Every text of the window names "Poppins"; ours are registered so it never depends on the
@@ -131,7 +170,7 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
 
     const UpdaterParts parts = makeParts();
     Updater updater(parts);
-    const int result = QGuiApplication::exec();
+    const int result = updater.runEventLoop();
     updater.stopWorkerThread();
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "app/UpdaterParts.h"
 
+#include <QElapsedTimer>
 #include <QUrl>
 
 #include <memory>
@@ -32,6 +33,11 @@ public:
     // Asks the worker thread to stop and waits for it, so the FileManager is freed with it.
     void stopWorkerThread();
 
+    // The application's event loop, until EXIT or the window is closed; after a successful
+    // copy it runs on with the window hidden until the instrument has been sent its
+    // update-finish messages, never longer than that sequence takes.
+    int runEventLoop();
+
 private:
     std::unique_ptr<MidiHandler> midi;
     std::unique_ptr<Downloader> release;
@@ -41,6 +47,9 @@ private:
     std::unique_ptr<QQmlApplicationEngine> qmlEngine;
     std::unique_ptr<FileManagerBridge> bridge;
     QUrl url;
+    // From the successful copy until the sequence that sends the update-finish message ends.
+    bool updateFinishing = false;
+    QElapsedTimer sinceCopy;
 };
 
 // The three Poppins faces from the resources, for the window's font family.

@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 const std::string inputClientName = "RtMidi Input Client";
@@ -166,6 +168,9 @@ bool MidiHandler::checkForTovikHost()
         } catch (const RtMidiError &) {
             return true;
         }
+        if (!owedSysEx.empty())
+            QTimer::singleShot(MidiLink::versionRequestDelayMs, Qt::PreciseTimer, this,
+                               &MidiHandler::sendOwedSysEx);
         if (!reenumerating)
             QTimer::singleShot(MidiLink::versionRequestDelayMs, Qt::PreciseTimer, this,
                                &MidiHandler::requestFirmwareVersion);
@@ -190,10 +195,20 @@ void MidiHandler::openInstrumentPorts(int inputIndex, int outputIndex)
 {
     if (!midiIn || !midiOut)
         throw RtMidiError("MH: no MIDI objects to open", RtMidiError::INVALID_USE);
+    midiErrorRaised.store(false);
     midiIn->openPort(static_cast<unsigned int>(inputIndex), inputPortName);
     midiIn->setCallback(&MidiHandler::onMidiMessage, this);
     midiIn->ignoreTypes(false, false, false);
     midiOut->openPort(static_cast<unsigned int>(outputIndex), outputPortName);
+    // With the error callback set, a port the driver refuses is reported only there: the
+    // instrument is not connected, and the next check or tick tries again.
+    if (midiErrorRaised.exchange(false)) {
+        try {
+            closeInstrumentPorts();
+        } catch (const RtMidiError &) {
+        }
+        throw RtMidiError("MH: the instrument's ports did not open", RtMidiError::DRIVER_ERROR);
+    }
 }
 
 void MidiHandler::closeInstrumentPorts()
@@ -240,6 +255,7 @@ void MidiHandler::sendSysEx(const SysExMessage &message)
 
 void MidiHandler::reconnectMidiPorts()
 {
+    const bool wasConnected = connected;
     try {
         closeInstrumentPorts();
     } catch (const RtMidiError &) {
@@ -247,6 +263,12 @@ void MidiHandler::reconnectMidiPorts()
     reenumerating = true;
     connected = false;
     checkForTovikHost();
+    // The check reports a loss only from connected, cleared above; an instrument that has gone
+    // is a loss, and its return a new connection that asks the version again.
+    if (wasConnected && !connected) {
+        reenumerating = false;
+        emit deviceFound(false);
+    }
 }
 
 void MidiHandler::onMidiMessage(double timeStamp, std::vector<unsigned char> *message,
@@ -318,9 +340,10 @@ void MidiHandler::transferComplete(bool success)
 void MidiHandler::onEjectCompleted(bool success)
 {
     if (!success) {
-        qWarning("MH: Eject reported failure; releasing the UI anyway");
-        logTrace(QStringLiteral("onEjectCompleted(false): releasing UI"));
-        emit transferSysExEndReceived();
+        // The volume is still mounted: the instrument stays in transfer mode and the window
+        // offers DONE again.
+        qWarning("MH: Eject reported failure; staying in transfer mode");
+        logTrace(QStringLiteral("onEjectCompleted(false): transfer end not sent"));
         return;
     }
     pollTimer->stop();
@@ -358,6 +381,8 @@ void MidiHandler::startWindowsReenumerationSequence(const SysExMessage &message)
 {
     logTrace(QStringLiteral("startWindowsReenumerationSequence: begin"));
     recreateMidiObjects();
+    ++sequence;
+    owedSysEx.clear();
     reenumerating = true;
     connected = false;
     ackReceived.store(false);
@@ -375,21 +400,43 @@ void MidiHandler::startWindowsReenumerationSequence(const SysExMessage &message)
         detectTimer->setTimerType(Qt::PreciseTimer);
         connect(detectTimer, &QTimer::timeout, this, &MidiHandler::onReenumerationTick);
     }
-    QTimer::singleShot(MidiLink::detectionStartDelayMs, Qt::PreciseTimer, this, [this] {
+    detectTimer->stop();
+    scheduleStep(MidiLink::detectionStartDelayMs, [this] {
         detectTicks = 0;
         detectTimer->start(MidiLink::detectIntervalMs);
     });
+}
+
+void MidiHandler::scheduleStep(int ms, const std::function<void()> &step)
+{
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, step, at = sequence] {
+        if (at == sequence)
+            step();
+    });
+}
+
+void MidiHandler::endSequence(bool success)
+{
+    ++sequence;
+    for (QTimer *timer : {detectTimer, resendTimer, ackTimeoutTimer}) {
+        if (timer)
+            timer->stop();
+    }
+    pendingSend = false;
+    emit deviceReenumerationFinished(success);
+    resumePolling();
 }
 
 void MidiHandler::onReenumerationTick()
 {
     ++detectTicks;
     if (detectTicks > MidiLink::detectTickLimit) {
-        detectTimer->stop();
-        pendingSend = false;
         reenumerating = false;
-        emit deviceReenumerationFinished(false);
-        pollTimer->start(MidiLink::pollIntervalMs);
+        // The instrument has left transfer or update mode and still needs to be told so when
+        // it is back; a transfer start is not repeated behind the user's back.
+        if (pendingSysEx != MIDI_SYSEX_TRANSFER_START)
+            owedSysEx = pendingSysEx;
+        endSequence(false);
         return;
     }
     // A failed re-creation leaves a side missing: build it again, or count this tick as absent.
@@ -411,8 +458,7 @@ void MidiHandler::onReenumerationTick()
     connected = true;
     ackReceived.store(false);
     sendCount = 0;
-    QTimer::singleShot(MidiLink::firstSendDelayMs, Qt::PreciseTimer, this,
-                       &MidiHandler::startAckWait);
+    scheduleStep(MidiLink::firstSendDelayMs, [this] { startAckWait(); });
 }
 
 void MidiHandler::startAckWait()
@@ -436,21 +482,8 @@ void MidiHandler::resumePolling()
 
 void MidiHandler::sendPendingSysEx()
 {
-    if (ackReceived.load()) {
-        if (resendTimer)
-            resendTimer->stop();
-        if (ackTimeoutTimer)
-            ackTimeoutTimer->stop();
-        pendingSend = false;
-        emit deviceReenumerationFinished(true);
-        resumePolling();
-        return;
-    }
-    if (!pendingSend) {
-        if (resendTimer)
-            resendTimer->stop();
-        emit deviceReenumerationFinished(true);
-        resumePolling();
+    if (ackReceived.load() || !pendingSend) {
+        endSequence(true);
         return;
     }
 
@@ -481,8 +514,7 @@ void MidiHandler::sendPendingSysEx()
     }
     if (sendCount >= MidiLink::sendsPerConnection) {
         resendTimer->stop();
-        QTimer::singleShot(MidiLink::finalWaitMs, Qt::PreciseTimer, this,
-                           &MidiHandler::finishAfterRetries);
+        scheduleStep(MidiLink::finalWaitMs, [this] { finishAfterRetries(); });
         return;
     }
     resendTimer->start(MidiLink::resendIntervalMs);
@@ -490,32 +522,18 @@ void MidiHandler::sendPendingSysEx()
 
 void MidiHandler::finishAfterRetries()
 {
-    const bool confirmed = ackReceived.load();
-    if (ackTimeoutTimer)
-        ackTimeoutTimer->stop();
-    if (!confirmed) {
-        releaseUnconfirmed();
-        return;
-    }
-    pendingSend = false;
-    emit deviceReenumerationFinished(true);
-    resumePolling();
+    // Never confirmed: the window is released as if the instrument had confirmed.
+    if (!ackReceived.load())
+        releaseWithAck();
+    endSequence(true);
 }
 
 void MidiHandler::onAckTimeout()
 {
-    if (!ackReceived.load())
-        releaseUnconfirmed();
-}
-
-void MidiHandler::releaseUnconfirmed()
-{
-    if (resendTimer)
-        resendTimer->stop();
-    pendingSend = false;
+    if (ackReceived.load())
+        return;
     releaseWithAck();
-    emit deviceReenumerationFinished(true);
-    resumePolling();
+    endSequence(true);
 }
 
 void MidiHandler::releaseWithAck()
@@ -537,10 +555,19 @@ void MidiHandler::retryAfterMidiError()
     recreateMidiObjects();
     sendCount = 0;
     detectTicks = 0;
-    QTimer::singleShot(MidiLink::redetectDelayMs, Qt::PreciseTimer, this, [this] {
+    scheduleStep(MidiLink::redetectDelayMs, [this] {
         if (detectTimer)
             detectTimer->start(MidiLink::detectIntervalMs);
     });
+}
+
+void MidiHandler::sendOwedSysEx()
+{
+    if (!connected || owedSysEx.empty())
+        return;
+    const SysExMessage message = std::exchange(owedSysEx, SysExMessage());
+    logTrace(QStringLiteral("sendOwedSysEx: the instrument is back, sending what it missed"));
+    sendSysEx(message);
 }
 
 #include "moc_MidiHandler.cpp"

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ constexpr int ackTimeoutMs = 15000;
 constexpr int recreateLimit = 4;
 constexpr int redetectDelayMs = 1500;
 constexpr unsigned int inputQueueSizeLimit = 100;
+// The longest an update-finish sequence takes from the successful copy: its start, a detection
+// pass that finds the instrument at the last tick, the first send and the acknowledgement
+// timeout, which ends every sequence still running.
+constexpr int updateFinishLimitMs = updateFinishDelayMs + detectionStartDelayMs +
+                                    (detectTickLimit + 1) * detectIntervalMs + firstSendDelayMs +
+                                    ackTimeoutMs;
 } // namespace MidiLink
 
 // The link to the instrument: finds it among the MIDI ports by its USB ids once a second, opens
@@ -89,9 +96,12 @@ private:
     void finishAfterRetries();
     void onAckTimeout();
     void releaseWithAck();
-    // The instrument never confirmed: stop sending and release the window as if it had.
-    void releaseUnconfirmed();
     void resumePolling();
+    // Every way a sequence ends: its timers stop and none of its scheduled steps runs later.
+    void endSequence(bool success);
+    // Runs step after ms, unless its sequence has ended or another has started meanwhile.
+    void scheduleStep(int ms, const std::function<void()> &step);
+    void sendOwedSysEx();
 
     SysExMessage pendingSysEx;
     bool pendingSend = false;
@@ -112,4 +122,9 @@ private:
 
     std::shared_ptr<MidiBackend> backend;
     UsbIdLookup usbIds;
+    // Bumped when a sequence starts or ends; its scheduled steps carry the value they belong to.
+    int sequence = 0;
+    // The transfer end or update finish of a sequence that gave up, sent once the instrument is
+    // connected again.
+    SysExMessage owedSysEx;
 };

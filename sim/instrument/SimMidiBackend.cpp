@@ -103,8 +103,12 @@ public:
             stopping = false;
             queue.clear();
         }
+        if (!bus->openInput(port.id, this)) {
+            errors.raise(RtMidiError::DRIVER_ERROR,
+                         "SimMidiIn::openPort: ALSA error making port connection.");
+            return;
+        }
         thread = std::thread([this] { deliverLoop(); });
-        bus->openInput(port.id, this);
         open = true;
     }
 
@@ -241,8 +245,12 @@ public:
         if (!portToOpen(*bus, &SimMidiBus::outputPort, errors, "SimMidiOut", open, portNumber,
                         port))
             return;
+        if (!bus->openOutput(port.id)) {
+            errors.raise(RtMidiError::DRIVER_ERROR,
+                         "SimMidiOut::openPort: ALSA error making port connection.");
+            return;
+        }
         portId = port.id;
-        bus->openOutput(portId);
         open = true;
     }
 

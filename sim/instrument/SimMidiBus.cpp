@@ -2,10 +2,17 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace {
 
 constexpr int midiThroughId = 1;
 constexpr int firstExtraClient = 28;
+constexpr int firstInstrumentPortId = 1000;
+// What the Windows driver does with a SysEx message it cannot hand on.
+constexpr int driverWaits = 2000;
 
 qint64 nowMs()
 {
@@ -26,16 +33,12 @@ SimMidiBus::SimMidiBus()
     rebuildLists();
 }
 
-const char *SimMidiBus::instrumentPortName()
-{
-    return "Tovik:Tovik MIDI 1 20:0";
-}
-
 void SimMidiBus::rebuildLists()
 {
     inputs.clear();
     outputs.clear();
-    std::vector<Port> extras;
+    // Listed by sequencer client number, as ALSA lists them.
+    std::vector<std::pair<int, Port>> clients;
     for (int i = 0; i < extraPortCount; ++i) {
         Port extra;
         extra.id = 100 + i;
@@ -44,31 +47,38 @@ void SimMidiBus::rebuildLists()
                      " MIDI 1 " + std::to_string(client) + ":0";
         extra.vendorId = QStringLiteral("1C75");
         extra.productId = QStringLiteral("%1").arg(0x200 + i, 4, 16, QLatin1Char('0')).toUpper();
-        extras.push_back(extra);
+        clients.emplace_back(client, extra);
     }
+    Port tovik;
+    tovik.name = "Tovik:Tovik MIDI 1 " + std::to_string(instrumentClient) + ":0";
+    tovik.vendorId = QStringLiteral("1D6B");
+    tovik.productId = QStringLiteral("0104");
+    tovik.instrument = true;
+    clients.emplace_back(instrumentClient, tovik);
+    std::stable_sort(clients.begin(), clients.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+
     for (const Port &port : fixedPorts) {
         if (!midiThrough)
             break;
         inputs.push_back(port);
         outputs.push_back(port);
     }
-    Port tovik;
-    tovik.name = instrumentPortName();
-    tovik.vendorId = QStringLiteral("1D6B");
-    tovik.productId = QStringLiteral("0104");
-    tovik.instrument = true;
-    // The host's input is the instrument's output and the other way round.
-    if (instrumentIn) {
-        tovik.id = instrumentInId;
-        inputs.push_back(tovik);
-    }
-    if (instrumentOut) {
-        tovik.id = instrumentOutId;
-        outputs.push_back(tovik);
-    }
-    for (const Port &port : extras) {
-        inputs.push_back(port);
-        outputs.push_back(port);
+    for (auto &[client, port] : clients) {
+        if (!port.instrument) {
+            inputs.push_back(port);
+            outputs.push_back(port);
+            continue;
+        }
+        // The host's input is the instrument's output and the other way round.
+        if (instrumentIn) {
+            port.id = instrumentInId;
+            inputs.push_back(port);
+        }
+        if (instrumentOut) {
+            port.id = instrumentOutId;
+            outputs.push_back(port);
+        }
     }
 }
 
@@ -163,7 +173,15 @@ void SimMidiBus::instrumentSend(const std::vector<unsigned char> &message)
 SimMidiBus::SendResult SimMidiBus::hostSend(int outputPortId, const unsigned char *message,
                                             std::size_t size)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    const bool vanished = outputPortId >= firstInstrumentPortId &&
+                          !(instrumentOut && outputPortId == instrumentOutId);
+    if (blockVanishedSends && vanished && size > 3) {
+        lock.unlock();
+        for (int i = 0; i < driverWaits; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return SendResult::DriverError;
+    }
     if (sendFailures > 0) {
         --sendFailures;
         return SendResult::DriverError;
@@ -182,12 +200,16 @@ SimMidiBus::SendResult SimMidiBus::hostSend(int outputPortId, const unsigned cha
     return SendResult::Delivered;
 }
 
-void SimMidiBus::openInput(int portId, Listener *listener)
+bool SimMidiBus::openInput(int portId, Listener *listener)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    const bool instrument = instrumentIn && portId == instrumentInId;
+    if (instrument && failOpenInput)
+        return false;
     openInputs.emplace_back(portId, listener);
-    if (instrumentIn && portId == instrumentInId)
+    if (instrument)
         record(EventKind::OpenedInput, nullptr, 0);
+    return true;
 }
 
 void SimMidiBus::closeInput(Listener *listener)
@@ -203,11 +225,15 @@ void SimMidiBus::closeInput(Listener *listener)
     }
 }
 
-void SimMidiBus::openOutput(int portId)
+bool SimMidiBus::openOutput(int portId)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (instrumentOut && portId == instrumentOutId)
+    const bool instrument = instrumentOut && portId == instrumentOutId;
+    if (instrument && failOpenOutput)
+        return false;
+    if (instrument)
         record(EventKind::OpenedOutput, nullptr, 0);
+    return true;
 }
 
 void SimMidiBus::closeOutput(int portId)
@@ -262,6 +288,27 @@ void SimMidiBus::setLoopback(bool on)
 {
     std::lock_guard<std::mutex> lock(mutex);
     loopback = on;
+}
+
+void SimMidiBus::setOpenFailures(bool input, bool output)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    failOpenInput = input;
+    failOpenOutput = output;
+}
+
+void SimMidiBus::setBlockingVanishedSends(bool on)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    blockVanishedSends = on;
+}
+
+void SimMidiBus::renewInstrumentIdentity()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    // Past the clients that came meanwhile (the extra ports start at 28).
+    instrumentClient += 16;
+    rebuildLists();
 }
 
 std::vector<SimMidiBus::Event> SimMidiBus::events() const

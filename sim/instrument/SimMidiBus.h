@@ -60,11 +60,11 @@ public:
     void setInstrumentSink(std::function<void(std::vector<unsigned char>)> sink);
     void instrumentSend(const std::vector<unsigned char> &message);
 
-    // Host side.
+    // Host side. An open that the driver refuses returns false.
     SendResult hostSend(int outputPortId, const unsigned char *message, std::size_t size);
-    void openInput(int portId, Listener *listener);
+    bool openInput(int portId, Listener *listener);
     void closeInput(Listener *listener);
-    void openOutput(int portId);
+    bool openOutput(int portId);
     void closeOutput(int portId);
 
     // Fault knobs.
@@ -75,11 +75,17 @@ public:
     bool takeConstructionFailure();
     void setPortNameError(const std::string &portName);
     void setLoopback(bool on);
+    // Opening the instrument's input or output port fails.
+    void setOpenFailures(bool input, bool output);
+    // A SysEx send to an instrument port that has gone blocks, as the Windows driver does,
+    // for 2000 waits of 1 ms, and then fails.
+    void setBlockingVanishedSends(bool on);
+    // The instrument comes back as a new sequencer client: another number, another place in
+    // the lists once other clients are there.
+    void renewInstrumentIdentity();
 
     std::vector<Event> events() const;
     void clearEvents();
-
-    static const char *instrumentPortName();
 
 private:
     void rebuildLists();
@@ -102,5 +108,9 @@ private:
     int constructionFailures = 0;
     std::string failingPortName;
     bool loopback = false;
+    bool failOpenInput = false;
+    bool failOpenOutput = false;
+    bool blockVanishedSends = false;
+    int instrumentClient = 20;
     std::vector<Event> log;
 };

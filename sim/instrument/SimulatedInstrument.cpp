@@ -1,5 +1,6 @@
 #include "sim/instrument/SimulatedInstrument.h"
 
+#include "midi/MidiHandler.h"
 #include "midi/SysExMessage.h"
 #include "sim/instrument/SimMidiBackend.h"
 
@@ -9,6 +10,14 @@
 namespace {
 const QString transferVolume = QStringLiteral("TOVIK");
 const QString updateVolume = QStringLiteral("tovikupd");
+// The host gives up on a switch when the first detection pass finds nothing.
+constexpr int detectionBudgetMs =
+    MidiLink::detectionStartDelayMs + (MidiLink::detectTickLimit + 1) * MidiLink::detectIntervalMs;
+// MIDI clock at 120 beats a minute (24 a beat); active sensing at least every 300 ms.
+constexpr int clockIntervalMs = 20;
+constexpr int clocksPerSensing = 15;
+constexpr unsigned char timingClock = 0xF8;
+constexpr unsigned char activeSensing = 0xFE;
 } // namespace
 
 SimulatedInstrument::SimulatedInstrument(QObject *parent)
@@ -41,10 +50,37 @@ UsbIdLookup SimulatedInstrument::usbIdLookup() const
     };
 }
 
+void SimulatedInstrument::setFaults(Faults faults)
+{
+    activeFaults = faults;
+    midiBus->setOpenFailures(faults.testFlag(FailOpenInputPort),
+                             faults.testFlag(FailOpenOutputPort));
+    midiBus->setBlockingVanishedSends(faults.testFlag(BlockSendToVanishedPort));
+    if (!clockTimer) {
+        clockTimer = new QTimer(this);
+        clockTimer->setTimerType(Qt::PreciseTimer);
+        connect(clockTimer, &QTimer::timeout, this, &SimulatedInstrument::sendRealTimeByte);
+    }
+    if (faults.testFlag(SendActiveSensingAndClock))
+        clockTimer->start(clockIntervalMs);
+    else
+        clockTimer->stop();
+}
+
+void SimulatedInstrument::sendRealTimeByte()
+{
+    // Dropped by the bus while the instrument is off it.
+    midiBus->instrumentSend({timingClock});
+    if (++clockTicks % clocksPerSensing == 0)
+        midiBus->instrumentSend({activeSensing});
+}
+
 void SimulatedInstrument::plugIn()
 {
     ++generation;
     awaitingUpdateFinish = false;
+    if (activeFaults.testFlag(ReturnWithNewPortIdentity))
+        midiBus->renewInstrumentIdentity();
     midiBus->setInstrumentPorts(true, true);
     setMode(Mode::Midi);
 }
@@ -113,6 +149,8 @@ void SimulatedInstrument::leaveBus()
 void SimulatedInstrument::returnAs(Mode mode, int afterMs)
 {
     const int at = generation;
+    if (mode != Mode::Update && activeFaults.testFlag(ReturnAfterDetectionBudget))
+        afterMs += detectionBudgetMs;
     QTimer::singleShot(afterMs, this, [this, mode, at] {
         if (at != generation || neverComesBack)
             return;
@@ -123,7 +161,17 @@ void SimulatedInstrument::returnAs(Mode mode, int afterMs)
         }
         const bool input = returningPorts != SimMidiBus::ReturningPorts::OutputOnly;
         const bool output = returningPorts != SimMidiBus::ReturningPorts::InputOnly;
-        midiBus->setInstrumentPorts(input, output);
+        if (activeFaults.testFlag(ReturnWithNewPortIdentity))
+            midiBus->renewInstrumentIdentity();
+        if (activeFaults.testFlag(ReturnPortsOnDifferentTicks) && output) {
+            midiBus->setInstrumentPorts(input, false);
+            QTimer::singleShot(3 * MidiLink::detectIntervalMs, this, [this, input, at] {
+                if (at == generation)
+                    midiBus->setInstrumentPorts(input, true);
+            });
+        } else {
+            midiBus->setInstrumentPorts(input, output);
+        }
         setMode(mode);
         if (mode == Mode::Transfer)
             emit volumePresented(transferVolume);

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class QTimer;
+
 // The instrument as the host meets it: in MIDI mode one input and one output port (USB ids
 // 1D6B/0104, next to unrelated ports); it answers the version request; on the transfer-start
 // message it drops off the bus and returns in transfer mode with its volume "TOVIK", confirming
@@ -25,6 +27,26 @@ class SimulatedInstrument : public QObject
 public:
     enum class Mode { Absent, Midi, Transfer, Update };
     Q_ENUM(Mode)
+
+    // The unkind habits of a real instrument and its driver; none by default.
+    enum Fault {
+        NoFault = 0x00,
+        // Off the bus longer than the host's detection budget after every switch or reboot.
+        ReturnAfterDetectionBudget = 0x01,
+        // On its return its input port is listed a few detection ticks before its output port.
+        ReturnPortsOnDifferentTicks = 0x02,
+        // A SysEx send to its vanished output port blocks 2000 waits of 1 ms, then errors.
+        BlockSendToVanishedPort = 0x04,
+        // Active sensing and MIDI clock bytes stream from it while it is on the bus.
+        SendActiveSensingAndClock = 0x08,
+        // It returns as another sequencer client: another port name and place in the list.
+        ReturnWithNewPortIdentity = 0x10,
+        // The driver refuses to open its input or its output port.
+        FailOpenInputPort = 0x20,
+        FailOpenOutputPort = 0x40,
+    };
+    Q_DECLARE_FLAGS(Faults, Fault)
+    Q_FLAG(Faults)
 
     struct Received
     {
@@ -61,6 +83,8 @@ public:
     void setReplyDelay(int ms) { replyDelayMs = ms; }
 
     // Fault knobs.
+    void setFaults(Faults faults);
+    Faults faults() const { return activeFaults; }
     void setNeverComesBack(bool on) { neverComesBack = on; }
     void setConfirms(bool on) { confirms = on; }
     void setReturningPorts(SimMidiBus::ReturningPorts ports) { returningPorts = ports; }
@@ -91,6 +115,7 @@ private:
     void leaveBus();
     void returnAs(Mode mode, int afterMs);
     void setMode(Mode mode);
+    void sendRealTimeByte();
 
     std::shared_ptr<SimMidiBus> midiBus;
     Mode currentMode = Mode::Absent;
@@ -107,4 +132,9 @@ private:
     bool neverComesBack = false;
     bool confirms = true;
     SimMidiBus::ReturningPorts returningPorts = SimMidiBus::ReturningPorts::Both;
+    Faults activeFaults;
+    QTimer *clockTimer = nullptr;
+    int clockTicks = 0;
 };
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(SimulatedInstrument::Faults)

@@ -1,23 +1,34 @@
 #pragma once
 
 #include "app/Updater.h"
+#include "midi/MidiHandler.h"
 #include "midi/SysExMessage.h"
 #include "sim/world/SimulatedWorld.h"
 
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
+
+// A found instrument and a fetched catalogue take a few seconds; the flows take up to half a
+// minute on a loaded machine.
+inline constexpr int foundWithinMs = 20000;
+inline constexpr int flowWithinMs = 60000;
+// The link gives up on a mode switch when its first detection pass finds nothing.
+inline constexpr int detectionBudgetMs =
+    MidiLink::detectionStartDelayMs + (MidiLink::detectTickLimit + 1) * MidiLink::detectIntervalMs;
 
 // The whole program in this process: the real start-up sequence, objects, connections and
 // window, against the simulated world. Tests read what the window shows and click its buttons.
 class Harness
 {
 public:
-    explicit Harness(const SimulatedWorld::Options &options = SimulatedWorld::Options())
-        : world(options)
+    explicit Harness(const SimulatedWorld::Options &worldOptions = SimulatedWorld::Options())
+        : options(worldOptions)
+        , world(worldOptions)
     {
         registerWindowFonts();
         if (world.isValid())
@@ -45,11 +56,6 @@ public:
         return window()->findChild<QQuickItem *>(QString::fromLatin1(name));
     }
 
-    QObject *object(const char *name) const
-    {
-        return window()->findChild<QObject *>(QString::fromLatin1(name));
-    }
-
     bool isShown(const char *name) const
     {
         QQuickItem *found = item(name);
@@ -75,16 +81,10 @@ public:
         QQuickItem *button = item(name);
         if (!button || !button->isVisible() || !button->isEnabled())
             return false;
-        pressOn(button);
-        return true;
-    }
-
-    // A click on the spot where the item is drawn, whatever its state.
-    void pressOn(QQuickItem *button) const
-    {
         const QPointF centre =
             button->mapToScene(QPointF(button->width() / 2.0, button->height() / 2.0));
         QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        return true;
     }
 
     int received(const SysExMessage &message) const
@@ -92,11 +92,68 @@ public:
         return world.instrument().receivedCount(SimulatedInstrument::bytes(message));
     }
 
+    // What is drawn outside the window at its smallest, its largest and two sizes between (a
+    // text as far as it is drawn); empty when everything fits.
+    QString layoutProblems() const
+    {
+        QStringList problems;
+        const QSize shown = window()->size();
+        for (const QSize size :
+             {QSize(360, 750), QSize(540, 1080), QSize(540, 750), QSize(450, 800), shown}) {
+            window()->resize(size);
+            if (!QTest::qWaitFor([&] { return window()->contentItem()->size() == QSizeF(size); }))
+                return QStringLiteral("the window did not take the size");
+            const QRectF inside = QRectF(QPointF(), size).adjusted(-0.5, -0.5, 0.5, 0.5);
+            for (QQuickItem *element : window()->findChildren<QQuickItem *>()) {
+                const QString name = element->objectName();
+                if (name.isEmpty() || !element->isVisible())
+                    continue;
+                if (!inside.contains(element->mapRectToScene(element->boundingRect())))
+                    problems << QStringLiteral("%1 at %2x%3")
+                                    .arg(name)
+                                    .arg(size.width())
+                                    .arg(size.height());
+            }
+        }
+        return problems.join(QStringLiteral(", "));
+    }
+
+    SimulatedWorld::Options options;
     mutable SimulatedWorld world;
     std::unique_ptr<Updater> updater;
 };
 
-// A found instrument and a fetched catalogue take a few seconds; the flows take up to half a
-// minute on a loaded machine.
-inline constexpr int foundWithinMs = 20000;
-inline constexpr int flowWithinMs = 60000;
+// Every text an item takes from now on, so a test sees texts that were shown only for a moment.
+class TextLog : public QSignalSpy
+{
+public:
+    explicit TextLog(QQuickItem *item)
+        : QSignalSpy(item, SIGNAL(textChanged(QString)))
+    {
+    }
+    bool saw(const QString &text) const
+    {
+        return std::any_of(begin(), end(), [&](const QList<QVariant> &emission) {
+            return emission.value(0).toString() == text;
+        });
+    }
+};
+
+#define QVERIFY_LAYOUT(h)                                                                          \
+    do {                                                                                           \
+        const QString problems = (h).layoutProblems();                                             \
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));                                        \
+    } while (false)
+
+// Found, version answered, catalogue shown: the Home screen with the newest version known.
+inline void reachHome(Harness &h)
+{
+    QVERIFY(h.isReady());
+    QTRY_COMPARE_WITH_TIMEOUT(h.indicator(), QStringLiteral("Tovik is connected"), foundWithinMs);
+    QTRY_COMPARE_WITH_TIMEOUT(h.windowProperty("deviceVersion").toString(),
+                              h.world.instrument().version(), foundWithinMs);
+    QTRY_COMPARE_WITH_TIMEOUT(h.text("versionText"),
+                              "The latest available version is Tvx" + h.options.latestVersion,
+                              foundWithinMs);
+    QVERIFY(h.isShown("updateButton"));
+}

@@ -1,7 +1,10 @@
 #include "app/Updater.h"
+#include "midi/MidiHandler.h"
+#include "midi/SysExMessage.h"
 #include "sim/world/SimulatedWorld.h"
 #include "storage/FileManager.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QQmlApplicationEngine>
@@ -13,13 +16,15 @@
 
 #include <atomic>
 
-// How the program ends: EXIT and closing the window both give 0, and the worker thread is
-// stopped with the FileManager freed. Each run is a child process, as the program is one.
+// How the program ends: EXIT and closing the window both give 0, the worker thread is stopped
+// with the FileManager freed, and after a successful copy the instrument still gets its
+// update-finish messages. Each run is a child process, as the program is one.
 namespace {
 
 std::atomic<bool> fileManagerFreed{false};
-// The child's exit code when the run ended with 0 but the FileManager outlived it.
-constexpr int fileManagerLeft = 3;
+// The child's exit codes when the run ended with 0 but something was left undone.
+constexpr int fileManagerLeft = 3, updateFinishMissing = 4, windowShownWhileFinishing = 5,
+              waitedTooLong = 6;
 
 QQuickItem *findItem(QQmlApplicationEngine &engine, const char *name)
 {
@@ -40,7 +45,12 @@ bool clickIfShown(QQmlApplicationEngine &engine, const char *name)
 
 int runChild(const QString &scenario, int argc, char *argv[])
 {
-    const int result = runUpdaterMain(argc, argv, [scenario] {
+    const bool afterCopy = scenario.endsWith(QLatin1String("after copy"));
+    const bool closes = scenario.startsWith(QLatin1String("close"));
+    int finishMessages = 0;
+    bool finishedWithWindowShown = false;
+    QElapsedTimer sinceQuit;
+    const int result = runUpdaterMain(argc, argv, [&] {
         auto world = std::make_shared<SimulatedWorld>();
         UpdaterParts parts = world->parts();
         parts.makeFileManager = [made = parts.makeFileManager] {
@@ -54,30 +64,53 @@ int runChild(const QString &scenario, int argc, char *argv[])
             notFound.body = ServeRule::Body::NotFound404;
             world->server().setRule(world->updateFileName(), notFound);
         }
-        parts.afterLoad = [scenario](QQmlApplicationEngine &engine) {
+        QObject::connect(&world->instrument(), &SimulatedInstrument::messageHandled,
+                         [&](const QByteArray &message) {
+                             if (message != SimulatedInstrument::bytes(MIDI_SYSEX_UPDATE_FINISH))
+                                 return;
+                             ++finishMessages;
+                             for (QWindow *window : QGuiApplication::topLevelWindows())
+                                 finishedWithWindowShown |= window->isVisible();
+                         });
+        parts.afterLoad = [&](QQmlApplicationEngine &engine) {
             auto *steps = new QTimer(&engine);
-            QObject::connect(steps, &QTimer::timeout, &engine, [&engine, scenario] {
-                if (!findItem(engine, "updateButton"))
-                    return;
-                const bool connected =
-                    findItem(engine, "logoContainer")->property("connected").toBool();
-                if (scenario == QLatin1String("close")) {
-                    if (connected)
-                        qobject_cast<QWindow *>(engine.rootObjects().value(0))->close();
-                    return;
-                }
-                clickIfShown(engine, "closeApplicationButton") ||
-                    clickIfShown(engine, "startUpdateButton") ||
-                    clickIfShown(engine, "updateButton");
-            });
+            QObject::connect(
+                steps, &QTimer::timeout, &engine, [&engine, &sinceQuit, steps, closes, afterCopy] {
+                    if (!findItem(engine, "updateButton"))
+                        return;
+                    auto *window = qobject_cast<QWindow *>(engine.rootObjects().value(0));
+                    const bool ready =
+                        afterCopy
+                            ? findItem(engine, "versionText")->property("text").toString() ==
+                                  QLatin1String("File transfer complete!")
+                            : findItem(engine, "logoContainer")->property("connected").toBool();
+                    if (closes && ready) {
+                        steps->stop();
+                        sinceQuit.start();
+                        window->close();
+                    } else if ((!afterCopy || ready) &&
+                               clickIfShown(engine, "closeApplicationButton")) {
+                        steps->stop();
+                        sinceQuit.start();
+                    } else if (!closes || afterCopy) {
+                        clickIfShown(engine, "startUpdateButton") ||
+                            clickIfShown(engine, "updateButton");
+                    }
+                });
             steps->start(200);
         };
         parts.keepAlive = world;
         return parts;
     });
-    if (result == 0 && !fileManagerFreed)
+    if (result != 0)
+        return result;
+    if (!fileManagerFreed)
         return fileManagerLeft;
-    return result;
+    if (afterCopy && finishMessages != MidiLink::sendsPerConnection)
+        return updateFinishMissing;
+    if (finishedWithWindowShown)
+        return windowShownWhileFinishing;
+    return sinceQuit.elapsed() <= MidiLink::updateFinishLimitMs ? 0 : waitedTooLong;
 }
 
 } // namespace
@@ -92,6 +125,9 @@ private slots:
         QTest::addColumn<QString>("scenario");
         QTest::newRow("window closed") << "close";
         QTest::newRow("EXIT after a failed download") << "exit";
+        // The update-finish messages still go out, with the window hidden.
+        QTest::newRow("EXIT after a successful copy") << "exit after copy";
+        QTest::newRow("window closed after a successful copy") << "close after copy";
     }
 
     void endsWithZero()

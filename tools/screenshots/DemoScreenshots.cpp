@@ -1,4 +1,4 @@
-#include "Harness.h"
+#include "tests/e2e/Harness.h"
 
 #include "app/MainController.h"
 #include "release/Downloader.h"
