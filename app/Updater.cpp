@@ -1,5 +1,6 @@
 #include "app/Updater.h"
 
+#include "app/AppIdentity.h"
 #include "app/FileManagerBridge.h"
 #include "app/MainController.h"
 #include "diagnostics/CrashHandler.h"
@@ -155,13 +156,13 @@ void registerWindowFonts()
 int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &makeParts)
 {
     QGuiApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Tovik Updater v1.3.2"));
+    app.setApplicationName(QLatin1String(appName));
     app.setOrganizationName(QStringLiteral("Tovik-Instruments"));
     app.setOrganizationDomain(QStringLiteral("tovik-instruments.example"));
-    app.setApplicationVersion(QStringLiteral("1.3.2"));
-    QGuiApplication::setDesktopFileName(QStringLiteral(TOVIK_DESKTOP_FILE_NAME));
+    app.setApplicationVersion(QLatin1String(appVersion));
+    QGuiApplication::setDesktopFileName(QLatin1String(appDesktopFileName));
 
-    initLogging(QStringLiteral("1.3.2"));
+    initLogging(QLatin1String(appVersion));
     setupWerLocalDumps();
 
     const QIcon icon(QStringLiteral(":/icons/icons/iosicon.png"));
