@@ -3,8 +3,8 @@
 #include <QDesktopServices>
 
 WorkerHarness::WorkerHarness(VolumeList *volumes, VolumeDismounter *dismounter)
+    : fileManager(volumes ? new FileManager(volumes, dismounter) : new FileManager())
 {
-    auto *fileManager = volumes ? new FileManager(volumes, dismounter) : new FileManager();
     fileManager->moveToThread(&thread);
     connect(&thread, &QThread::finished, fileManager, &QObject::deleteLater);
     thread.start();

@@ -27,6 +27,10 @@ signals:
     void ejectCompleted(bool success);
     void opened(QUrl url, bool onOtherThread);
 
+public:
+    // Lives on the worker thread: connect to it directly to act in the middle of its work.
+    FileManager *fileManager;
+
 private:
     QThread thread;
 };

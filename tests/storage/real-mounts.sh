@@ -23,7 +23,7 @@ skip() {
   TOVIK_REAL_MOUNTS_SKIP="$1" exec "$binary" "${@:2}"
 }
 [[ $(id -u) -eq 0 ]] || skip "not running as root" "$@"
-for tool in losetup unshare mkfs.ext4 mount umount; do
+for tool in losetup unshare mkfs.ext4 e2fsck debugfs mount umount; do
   command -v "$tool" >/dev/null || skip "$tool is not installed" "$@"
 done
 
@@ -36,7 +36,8 @@ cleanup() {
 trap cleanup EXIT
 make_loop() { # variable size label
   truncate -s "$2" "$work/$1.img" && mkfs.ext4 -q -F -L "$3" "$work/$1.img" >/dev/null 2>&1 &&
-    attached+=("$(losetup -f --show "$work/$1.img")") && export "$1=${attached[-1]}"
+    attached+=("$(losetup -f --show "$work/$1.img")") && export "$1=${attached[-1]}" \
+    "$1_IMAGE=$work/$1.img"
 }
 # Root inside a container may still lack the right to make namespaces or mount: skip then too.
 mkdir -p "$work/probe"

@@ -36,82 +36,114 @@ static QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+enum class Fault {
+    None,
+    EarlierTarget, // a "tvxxfer.tvq" from before is on the volume
+    Vanishes,      // the volume goes away after 8192 bytes
+    FullAt9000,    // the volume is full after 9000 bytes: the last write is short
+    SourceMissing,
+    SourceOnVolume, // the volume folder is the download folder: source and copy are one file
+    DeviceFull,     // the kernel refuses the data only when the buffered tail reaches it
+    DismountRefused,
+    SourceShrinks, // to 5000 bytes, after the first chunk
+    SourceGrows,   // by 4000 bytes, after the first chunk
+    FlushFails,    // the data never reaches the device
+    NamedTarget,   // the download itself is called "tvxxfer.tvq"
+    NamedTargetOverEarlier,
+};
+Q_DECLARE_METATYPE(Fault)
+
 void TestFileManagerTransfer::transfer_data()
 {
-    QTest::addColumn<int>("size"); // of the source, -1: none
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<Fault>("fault");
     QTest::addColumn<QList<int>>("progress");
     QTest::addColumn<QString>("warning"); // empty: success
     QTest::addColumn<QStringList>("filesAfter");
-    QTest::addColumn<qint64>("copiedSize"); // of the file left on the volume, -1: the whole source
+    QTest::addColumn<qint64>("copiedSize"); // of the copy left on the volume, -1: the whole source
 
     const QString copyFailed = QStringLiteral("FM: Failed to copy update file to \"tovikupd\"");
+    const QString renameFailed = QStringLiteral("FM: Failed to rename file on \"tovikupd\"");
     const QStringList renamed{QStringLiteral("tvxxfer.tvq")};
     const QStringList unrenamed{QStringLiteral("update.tvq")};
     const QList<int> all{40, 81, 100};
+    const qint64 whole = -1;
 
     QTest::newRow("10000 bytes in three chunks")
-        << 10000 << QString() << all << QString() << renamed << qint64(-1);
-    QTest::newRow("empty file, no progress")
-        << 0 << QString() << QList<int>{} << QString() << renamed << qint64(-1);
+        << Fault::None << all << QString() << renamed << whole;
     QTest::newRow("tvxxfer.tvq already there")
-        << 10000 << QStringLiteral("existing-target") << all
-        << QStringLiteral("FM: Failed to rename file on \"tovikupd\"")
-        << QStringList{QStringLiteral("tvxxfer.tvq"), QStringLiteral("update.tvq")} << qint64(-1);
+        << Fault::EarlierTarget << all << renameFailed << renamed + unrenamed << whole;
     QTest::newRow("volume vanishes mid-copy")
-        << 10000 << QStringLiteral("vanish-8192") << QList<int>{40, 81} << copyFailed << unrenamed
-        << qint64(8192);
-    QTest::newRow("volume fills up") << 10000 << QStringLiteral("capacity-6000") << QList<int>{40}
-                                     << copyFailed << unrenamed << qint64(4096);
+        << Fault::Vanishes << QList<int>{40, 81} << copyFailed << unrenamed << qint64(8192);
+    QTest::newRow("volume full in the last chunk")
+        << Fault::FullAt9000 << QList<int>{40, 81} << copyFailed << unrenamed << qint64(9000);
     QTest::newRow("source missing")
-        << -1 << QString() << QList<int>{} << copyFailed << QStringList() << qint64(0);
+        << Fault::SourceMissing << QList<int>{} << copyFailed << QStringList() << whole;
     QTest::newRow("source already on the volume")
-        << 10000 << QStringLiteral("source-on-volume") << QList<int>{} << copyFailed << unrenamed
-        << qint64(-1);
-    // The kernel refuses the data only when the buffered tail reaches it at close.
+        << Fault::SourceOnVolume << QList<int>{} << copyFailed << unrenamed << whole;
     QTest::newRow("device full at the final flush")
-        << 10000 << QStringLiteral("dev-full") << all << copyFailed << QStringList() << qint64(0);
+        << Fault::DeviceFull << all << copyFailed << QStringList() << whole;
     QTest::newRow("dismount refused")
-        << 10000 << QStringLiteral("busy") << all
-        << QStringLiteral("FM: Failed to eject device \"tovikupd\"") << renamed << qint64(-1);
+        << Fault::DismountRefused << all
+        << QStringLiteral("FM: Failed to eject device \"tovikupd\"") << renamed << whole;
+    QTest::newRow("source shrinks meanwhile")
+        << Fault::SourceShrinks << QList<int>{40, 50} << copyFailed << unrenamed << qint64(5000);
+    QTest::newRow("source grows meanwhile")
+        << Fault::SourceGrows << all << copyFailed << unrenamed << qint64(10000);
+    QTest::newRow("flush to the device fails")
+        << Fault::FlushFails << all << copyFailed << unrenamed << whole;
+    QTest::newRow("download named tvxxfer.tvq")
+        << Fault::NamedTarget << all << QString() << renamed << whole;
+    QTest::newRow("download named tvxxfer.tvq over an earlier one")
+        << Fault::NamedTargetOverEarlier << all << renameFailed
+        << QStringList{QStringLiteral("tvxxfer.new"), QStringLiteral("tvxxfer.tvq")} << whole;
 }
 
 void TestFileManagerTransfer::transfer()
 {
     Fixture f;
-    QFETCH(int, size);
-    QFETCH(QString, fault);
+    QFETCH(Fault, fault);
     QFETCH(QList<int>, progress);
     QFETCH(QString, warning);
     QFETCH(QStringList, filesAfter);
     QFETCH(qint64, copiedSize);
 
-    const QString name = QStringLiteral("update.tvq");
+    const bool named = fault == Fault::NamedTarget || fault == Fault::NamedTargetOverEarlier;
+    const QString name = named ? QStringLiteral("tvxxfer.tvq") : QStringLiteral("update.tvq");
     const QString volume = f.volumeFolder(QStringLiteral("vol"));
-    // The volume folder is the download folder: source and destination are one file.
     const QString sourcePath =
-        QDir(fault == QLatin1String("source-on-volume") ? volume : f.dir.path()).filePath(name);
-    QByteArray source(qMax(size, 0), Qt::Uninitialized);
+        QDir(fault == Fault::SourceOnVolume ? volume : f.dir.path()).filePath(name);
+    QByteArray source(10000, Qt::Uninitialized);
     for (int i = 0; i < source.size(); ++i)
         source[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
     QFile sourceFile(sourcePath);
-    QVERIFY(size < 0 || (sourceFile.open(QIODevice::WriteOnly) &&
-                         sourceFile.write(source) == size && sourceFile.flush()));
+    QVERIFY(fault == Fault::SourceMissing ||
+            (sourceFile.open(QIODevice::ReadWrite) && sourceFile.write(source) == source.size() &&
+             sourceFile.flush()));
     f.volumes.addVolume(QStringLiteral("tovikupd"), volume);
 
-    const QString target = QDir(volume).filePath(QStringLiteral("tvxxfer.tvq"));
-    if (fault == QLatin1String("existing-target")) {
-        QFile old(target);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier") == 7);
-    } else if (fault.startsWith(QLatin1String("vanish-"))) {
-        f.volumes.setVanishAfterBytes(QStringLiteral("tovikupd"), fault.mid(7).toLongLong());
-    } else if (fault.startsWith(QLatin1String("capacity-"))) {
-        f.volumes.setCapacity(QStringLiteral("tovikupd"), fault.mid(9).toLongLong());
-    } else if (fault == QLatin1String("dev-full")) {
+    const bool earlier = fault == Fault::EarlierTarget || fault == Fault::NamedTargetOverEarlier;
+    QFile old(QDir(volume).filePath(QStringLiteral("tvxxfer.tvq")));
+    QVERIFY(!earlier ||
+            (old.open(QIODevice::WriteOnly) && old.write("earlier") == 7 && old.flush()));
+    if (fault == Fault::Vanishes)
+        f.volumes.setVanishAfterBytes(QStringLiteral("tovikupd"), 8192);
+    if (fault == Fault::FullAt9000)
+        f.volumes.setCapacity(QStringLiteral("tovikupd"), 9000);
+    if (fault == Fault::DeviceFull)
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), QDir(volume).filePath(name)));
-    } else if (fault == QLatin1String("busy")) {
+    if (fault == Fault::DismountRefused)
         f.volumes.setDismountError(QStringLiteral("tovikupd"), QStringLiteral("busy"));
-    }
+    f.volumes.setFlushError(QStringLiteral("tovikupd"), fault == Fault::FlushFails);
+    // Another program changes the source while the copy runs, right after its first chunk.
+    connect(
+        f.harness.fileManager, &FileManager::copyProgress, f.harness.fileManager,
+        [&, changed = false]() mutable {
+            if (!std::exchange(changed, true) && fault == Fault::SourceShrinks)
+                QVERIFY(sourceFile.resize(5000));
+            else if (changed && fault == Fault::SourceGrows && sourceFile.size() == 10000)
+                QVERIFY(sourceFile.write(QByteArray(4000, 'g')) == 4000 && sourceFile.flush());
+        },
+        Qt::DirectConnection);
 
     QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
     QSignalSpy percent(&f.harness, &WorkerHarness::copyProgress);
@@ -132,19 +164,19 @@ void TestFileManagerTransfer::transfer()
     QCOMPARE(seen, progress);
     QCOMPARE(f.messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
 
-    // A failed copy leaves its partial file; a good one is byte for byte the source.
-    if (fault != QLatin1String("dev-full")) {
+    // A failed copy leaves its partial file; a good one is byte for byte the source; an earlier
+    // "tvxxfer.tvq" is never touched.
+    if (fault != Fault::DeviceFull)
         QCOMPARE(QDir(volume).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name),
                  filesAfter);
-        if (!filesAfter.isEmpty())
-            QCOMPARE(readAll(QDir(volume).filePath(filesAfter.constLast())),
-                     copiedSize < 0 ? source : source.left(copiedSize));
-    }
-    if (fault == QLatin1String("existing-target"))
-        QCOMPARE(readAll(target), QByteArray("earlier"));
+    for (const QString &file : filesAfter)
+        QCOMPARE(readAll(QDir(volume).filePath(file)),
+                 earlier && file == QLatin1String("tvxxfer.tvq")
+                     ? QByteArray("earlier")
+                     : source.left(copiedSize < 0 ? source.size() : copiedSize));
     // Only a dismount or a vanished volume leaves it unmounted.
     QCOMPARE(f.volumes.isMounted(QStringLiteral("tovikupd")),
-             !warning.isEmpty() && !fault.startsWith(QLatin1String("vanish")));
+             !warning.isEmpty() && fault != Fault::Vanishes);
     QCOMPARE(dismounted.size(), warning.isEmpty() ? 1 : 0);
 }
 

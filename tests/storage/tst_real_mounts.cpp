@@ -122,17 +122,38 @@ void TestRealMounts::discovery()
     QVERIFY(!isMountPoint(tovik));
 }
 
+// What the instrument finds on its storage when it is unplugged now: a copy of the device as it
+// is, with its journal replayed as the next mount would.
+static QByteArray fileOnDevice(const char *loopVariable, const QString &name, QTemporaryDir &work)
+{
+    const QString image = work.filePath(QStringLiteral("device.img"));
+    const QString out = work.filePath(QStringLiteral("found"));
+    QFile::remove(image);
+    QFile::remove(out);
+    if (!QFile::copy(qEnvironmentVariable(QByteArray(loopVariable) + "_IMAGE"), image) ||
+        QProcess::execute(QStringLiteral("e2fsck"), {"-fy", "-E", "journal_only", image}) > 1 ||
+        QProcess::execute(QStringLiteral("debugfs"), {"-R", "dump /" + name + ' ' + out, image}))
+        return "<no device copy>";
+    QFile found(out);
+    return found.open(QIODevice::ReadOnly) ? found.readAll() : QByteArray("<not on the device>");
+}
+
 void TestRealMounts::update_data()
 {
     QTest::addColumn<QByteArray>("loop");
     QTest::addColumn<qint64>("size");
     QTest::addColumn<QString>("warning"); // empty: success
+    QTest::addColumn<bool>("held");       // a file on the volume is held open: no dismount
 
     QTest::newRow("copied, renamed and dismounted")
-        << QByteArray("TOVIK_LOOP_UPD") << qint64(1000000) << QString();
+        << QByteArray("TOVIK_LOOP_UPD") << qint64(1000000) << QString() << false;
     QTest::newRow("file system fills up")
         << QByteArray("TOVIK_LOOP_TINY") << qint64(4 * 1024 * 1024)
-        << QStringLiteral("FM: Failed to copy update file to \"tovikupd\"");
+        << QStringLiteral("FM: Failed to copy update file to \"tovikupd\"") << false;
+    // The user may unplug the instrument now: the update must already be whole on its storage.
+    QTest::newRow("dismount refused, the file is on the device")
+        << QByteArray("TOVIK_LOOP_UPD") << qint64(3000000)
+        << QStringLiteral("FM: Failed to eject device \"tovikupd\"") << true;
 }
 
 void TestRealMounts::update()
@@ -140,6 +161,7 @@ void TestRealMounts::update()
     QFETCH(QByteArray, loop);
     QFETCH(qint64, size);
     QFETCH(QString, warning);
+    QFETCH(bool, held);
 
     const QString volume = mountVolume(loop.constData(), QStringLiteral("tovikupd"));
     QVERIFY(!volume.isEmpty());
@@ -148,6 +170,8 @@ void TestRealMounts::update()
     for (qint64 i = 0; i < size; i += 4)
         source.write(reinterpret_cast<const char *>(&i), 4);
     QVERIFY(source.flush());
+    QFile holder(volume + QStringLiteral("/held.txt"));
+    QVERIFY(!held || holder.open(QIODevice::WriteOnly));
 
     LogCapture messages;
     WorkerHarness harness;
@@ -156,18 +180,24 @@ void TestRealMounts::update()
     emit harness.deviceSetToTransferMode();
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000);
     QCOMPARE(done.constFirst().constFirst().toBool(), warning.isEmpty());
-    QCOMPARE(messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
+    QVERIFY2(warning.isEmpty() ? messages.warnings().isEmpty()
+                               : messages.warnings().constLast() == warning,
+             qPrintable(messages.warnings().join(u'\n')));
     QCOMPARE(isMountPoint(volume), !warning.isEmpty());
+    QVERIFY(source.seek(0));
+    const QByteArray bytes = source.readAll();
+    if (held)
+        QCOMPARE(fileOnDevice(loop.constData(), QStringLiteral("tvxxfer.tvq"), sources), bytes);
     // After a success, mount it again and look at what the instrument will find; after a write
     // error, the partial copy stays and nothing is renamed.
     if (warning.isEmpty())
         QVERIFY(!mountVolume(loop.constData(), QStringLiteral("tovikupd")).isEmpty());
-    QFile target(volume + (warning.isEmpty() ? QStringLiteral("/tvxxfer.tvq")
-                                             : QStringLiteral("/update.tvq")));
-    QVERIFY(source.seek(0) && target.open(QIODevice::ReadOnly));
-    const QByteArray copied = target.readAll();
-    QCOMPARE(copied == source.readAll(), warning.isEmpty());
-    QCOMPARE(QDir(volume).exists(QStringLiteral("tvxxfer.tvq")), warning.isEmpty());
+    const bool renamed = warning.isEmpty() || held;
+    QFile target(volume +
+                 (renamed ? QStringLiteral("/tvxxfer.tvq") : QStringLiteral("/update.tvq")));
+    QVERIFY(target.open(QIODevice::ReadOnly));
+    QCOMPARE(target.readAll() == bytes, renamed);
+    QCOMPARE(QDir(volume).exists(QStringLiteral("tvxxfer.tvq")), renamed);
 }
 
 QTEST_MAIN(TestRealMounts)
