@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -29,6 +30,13 @@ QString emptiedPrivateTempDir()
         !QDir(path).removeRecursively() || !QDir().mkpath(path))
         return QString();
     return path;
+}
+
+bool makeDownloadFolder(const Downloader &downloader)
+{
+    return QDir().mkdir(downloader.downloadDirectory,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner) ||
+           QFileInfo(downloader.downloadDirectory).isDir();
 }
 
 bool fetchCatalogue(Downloader &downloader, int timeoutMs)
@@ -75,13 +83,16 @@ bool OutcomeRecorder::waitForTransferSignals(int count, int timeoutMs)
         timeoutMs);
 }
 
-OneRelease::OneRelease(const QByteArray &bytes, const QString &name, ReleaseServer::Mode mode)
+OneRelease::OneRelease(const QByteArray &bytes, const QString &name, ReleaseServer::Mode mode,
+                       const QString &totalFileSize)
     : server(mode)
     , downloader(server.baseUrl())
     , recorder(&downloader)
 {
     server.setCatalogue(
-        QStringLiteral(R"([{"file_name":"%1","version":"1.5.0"}])").arg(name).toUtf8());
+        QStringLiteral(R"([{"file_name":"%1","version":"1.5.0","total_file_size":"%2"}])")
+            .arg(name, totalFileSize)
+            .toUtf8());
     server.addFile(name, bytes);
 }
 

@@ -18,6 +18,9 @@ QByteArray fileBytes(const QString &path);
 // empty string when TMPDIR is not private: downloads land there, and stale copies would count.
 QString emptiedPrivateTempDir();
 
+// Creates the Downloader's folder as it would (only we may use it); false when that failed.
+bool makeDownloadFolder(const Downloader &downloader);
+
 // Requests the catalogue and waits until its reply is done (also when it brings nothing).
 bool fetchCatalogue(Downloader &downloader, int timeoutMs = 10000);
 
@@ -38,11 +41,13 @@ struct OutcomeRecorder : QObject
     QList<qint64> progress;
 };
 
-// A loopback server offering one release of the given bytes, and a Downloader pointed at it.
+// A loopback server offering one release of the given bytes (its "total_file_size" when one is
+// given), and a Downloader pointed at it.
 struct OneRelease
 {
     explicit OneRelease(const QByteArray &bytes, const QString &name = QStringLiteral("fw.tvq"),
-                        ReleaseServer::Mode mode = ReleaseServer::Mode::Plain);
+                        ReleaseServer::Mode mode = ReleaseServer::Mode::Plain,
+                        const QString &totalFileSize = QString());
     // Fetches the catalogue, starts the download and waits for `transferSignals` outcomes.
     bool download(int transferSignals = 1);
 

@@ -23,13 +23,18 @@ void TestCatalogue::judgesFileNames_data()
     QTest::addColumn<bool>("safe");
 
     QTest::newRow("plain") << QStringLiteral("tovik-1.5.0.tvq") << true;
-    QTest::newRow("dot inside") << QStringLiteral("fw.v2.tvq") << true;
+    QTest::newRow("double dot inside") << QStringLiteral("fw..tvq") << true;
+    QTest::newRow("hash, query and blank") << QStringLiteral("fw #2?.tvq") << true;
     QTest::newRow("unc") << QStringLiteral("\\\\host\\share\\fw.tvq") << false;
     QTest::newRow("drive relative") << QStringLiteral("C:evil.tvq") << false;
-    QTest::newRow("double dot inside") << QStringLiteral("fw..tvq") << false;
-    QTest::newRow("current dir") << QStringLiteral(".") << false;
+    QTest::newRow("parent dir") << QStringLiteral("..") << false;
     QTest::newRow("stream") << QStringLiteral("fw.tvq:hidden") << false;
     QTest::newRow("nul") << QStringLiteral("fw.tvq") + QChar(0) + QStringLiteral("x") << false;
+    QTest::newRow("C1 control") << QStringLiteral("fw\u0085.tvq") << false;
+    QTest::newRow("device with extension") << QStringLiteral("Con.tvq") << false;
+    QTest::newRow("device") << QStringLiteral("lpt1") << false;
+    QTest::newRow("trailing dot") << QStringLiteral("fw.tvq.") << false;
+    QTest::newRow("trailing blank") << QStringLiteral("fw.tvq ") << false;
 }
 
 void TestCatalogue::judgesFileNames()
@@ -38,8 +43,7 @@ void TestCatalogue::judgesFileNames()
     QFETCH(bool, safe);
 
     QCOMPARE(unsafeFileNameReason(name).isEmpty(), safe);
-    QCOMPARE(releaseDownloadUrl(QStringLiteral("https://x.example"), name),
-             safe ? QStringLiteral("https://x.example/releases/") + name : QString());
+    QCOMPARE(releaseDownloadUrl(QStringLiteral("https://x.example"), name).isEmpty(), !safe);
 }
 
 void TestCatalogue::catalogueFromServer_data()
@@ -100,9 +104,15 @@ void TestCatalogue::catalogueFromServer_data()
         << notOffered("1.5.1", "holds a path separator", "../../.bashrc") << QString() << QString();
     QTest::newRow("good release after a bad one")
         << QByteArray(R"([{"file_name":"..","version":"1.0.0"},
-                          {"file_name":"fw.tvq","version":"1.1.0"}])")
-        << notOffered("1.0.0", "holds \"..\"", "..") + offered("fw.tvq", "1.1.0")
-        << QStringLiteral("fw.tvq") << QString();
+                          {"file_name":"fw #1.tvq","version":"1.1.0"}])")
+        << notOffered("1.0.0", "names a directory", "..") + offered("fw #1.tvq", "1.1.0")
+        << QStringLiteral("fw #1.tvq") << QString();
+    // Whatever the server sends stays on one log line.
+    QTest::newRow("forged log line")
+        << QByteArray(R"([{"file_name":"a\nWARN DW: Update available!","version":"1\r\\"}])")
+        << notOffered("1\\x0d\\\\", "holds a control character", "a\\x0aWARN DW: Update available!")
+               .replaceInStrings("INFO version 1\\x0d\\\\", "INFO version 1\r\\")
+        << QString() << QString();
 }
 
 void TestCatalogue::catalogueFromServer()
@@ -129,9 +139,9 @@ void TestCatalogue::catalogueFromServer()
     QCOMPARE(capture.lines(), log);
     QCOMPARE(downloader.fileName, fileName);
     QCOMPARE(downloader.totalFileSize, size);
-    QCOMPARE(downloader.downloadUrl, fileName.isEmpty()
-                                         ? QString()
-                                         : server.baseUrl().toString() + "/releases/" + fileName);
+    // The name is one path segment of the URL, whatever it holds.
+    QCOMPARE(QUrl(downloader.downloadUrl).fileName(), fileName);
+    QCOMPARE(downloader.downloadUrl.isEmpty(), fileName.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)
