@@ -9,8 +9,7 @@ if [[ "${1:-}" == "--inner" ]]; then
   shift 3
   mkdir -p "$work/realdev" "$work/mnt" && mount --bind /dev "$work/realdev" &&
     mount -t tmpfs -o mode=755 tovik-dev /dev || exit 1
-  for node in null zero full random urandom tty $TOVIK_LOOP_UPD $TOVIK_LOOP_TOVIK $TOVIK_LOOP_TINY \
-    $TOVIK_LOOP_SPACE; do
+  for node in null zero full random urandom tty $TOVIK_LOOP_UPD; do
     cp -a "$work/realdev/$(basename "$node")" /dev/ 2>/dev/null
   done
   umount "$work/realdev" && mkdir -p /dev/disk/by-label || exit 1
@@ -41,8 +40,7 @@ make_loop() { # variable size label
 }
 # Root inside a container may still lack the right to make namespaces or mount: skip then too.
 mkdir -p "$work/probe"
-if ! make_loop TOVIK_LOOP_UPD 16M tovikupd || ! make_loop TOVIK_LOOP_TOVIK 16M TOVIK ||
-   ! make_loop TOVIK_LOOP_TINY 2M tovikupd || ! make_loop TOVIK_LOOP_SPACE 2M "tovik upd" ||
+if ! make_loop TOVIK_LOOP_UPD 16M tovikupd ||
    ! unshare --mount --propagation private mount "$TOVIK_LOOP_UPD" "$work/probe" >/dev/null 2>&1; then
   cleanup
   trap - EXIT
