@@ -211,7 +211,8 @@ void TestDownload::download_data()
     row("another user's file in the shared folder", {}, Setup::PlantedInSharedTemp, Outcome::Saved);
     row("download folder made by another user", {}, Setup::PlantedFolder, Outcome::Refused, "",
         "DW: Refusing the download folder .*: it belongs to another user\nDW: No download: .*");
-    row("name with # ? and blanks", {}, Setup::NameWithHash, Outcome::Saved);
+    row("name with # ? and blanks, on both routes", {Head::Normal, Body::NotFound404, 1},
+        Setup::NameWithHash, Outcome::CurlSaved, "", notFound);
     // Large enough to reach the disk while it arrives.
     row("large, over a link at .part", {}, Setup::LinkAtPart, Outcome::Saved, "", "",
         5 * 1024 * 1024 + 123);
