@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <cmath>
 #include <limits>
@@ -32,23 +34,27 @@ QString unsafeFileNameReason(const QString &fileName)
 {
     if (fileName.isEmpty())
         return QStringLiteral("the file name is empty");
+    for (const QChar c : fileName) {
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("the file name holds a control character");
+    }
     if (fileName.startsWith(QLatin1Char('/')) || fileName.startsWith(QLatin1Char('\\')))
-        return QStringLiteral("the file name is an absolute path");
-    if (fileName.size() >= 2 && fileName.at(0).isLetter() && fileName.at(1) == QLatin1Char(':'))
         return QStringLiteral("the file name is an absolute path");
     if (fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')))
         return QStringLiteral("the file name holds a path separator");
-    if (fileName.contains(QLatin1String("..")))
-        return QStringLiteral("the file name holds \"..\"");
-    if (fileName == QLatin1String("."))
-        return QStringLiteral("the file name names the directory itself");
+    if (fileName == QLatin1String(".") || fileName == QLatin1String(".."))
+        return QStringLiteral("the file name names a directory");
     // A colon selects another drive or an alternate data stream on Windows.
     if (fileName.contains(QLatin1Char(':')))
         return QStringLiteral("the file name holds a drive or stream separator");
-    for (const QChar c : fileName) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return QStringLiteral("the file name holds a control character");
-    }
+    // Windows drops a trailing dot or blank, so the file would be saved under another name.
+    if (fileName.endsWith(QLatin1Char('.')) || fileName.endsWith(QLatin1Char(' ')))
+        return QStringLiteral("the file name ends in a dot or blank");
+    // "con.tvq" opens the console on Windows, whatever the extension.
+    static const QRegularExpression device(QStringLiteral("^(con|prn|aux|nul|com\\d|lpt\\d)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (device.match(fileName.section(QLatin1Char('.'), 0, 0).trimmed()).hasMatch())
+        return QStringLiteral("the file name is a Windows device name");
     return QString();
 }
 
@@ -56,7 +62,34 @@ QString releaseDownloadUrl(const QString &baseUrl, const QString &fileName)
 {
     if (!unsafeFileNameReason(fileName).isEmpty())
         return QString();
-    return baseUrl + QLatin1String("/releases/") + fileName;
+    return baseUrl + QLatin1String("/releases/") +
+           QString::fromLatin1(QUrl::toPercentEncoding(fileName));
+}
+
+qint64 expectedFileSize(const QString &totalFileSize)
+{
+    for (const QChar c : totalFileSize) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+    }
+    bool ok = false;
+    const qint64 size = totalFileSize.toLongLong(&ok);
+    return ok && size > 0 ? size : -1;
+}
+
+QString escapedForLog(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\'))
+            escaped += QLatin1String("\\\\");
+        else if (c.category() == QChar::Other_Control)
+            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 qint64 downloadProgressPercent(qint64 received, qint64 total)

@@ -2,6 +2,7 @@
 
 #include "diagnostics/Logging.h"
 #include "release/CatalogueReader.h"
+#include "release/DownloadFolder.h"
 
 #include <QDebug>
 #include <QFile>
@@ -14,23 +15,42 @@ namespace {
 // Received bytes go to disk in slices of this size while the rest is still arriving.
 constexpr qsizetype spillBytes = qsizetype(1) << 20;
 constexpr qint64 downloadReadBufferBytes = qint64(4) << 20;
+constexpr int speedCheckIntervalMs = 1000;
+
+const QString noCatalogueReason =
+    QStringLiteral("The list of releases could not be fetched. Please check the internet "
+                   "connection, then start the application again.");
+const QString noReleaseReason =
+    QStringLiteral("The release server offers no update file that can be downloaded.");
+
+std::string nativePath(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 } // namespace
 
 QStringList curlFallbackArguments(const QString &url, const QString &outputPath)
 {
-    const QString inactivitySeconds = QString::number(transferInactivityLimitMs / 1000);
+    const QString limitSeconds = QString::number(transferInactivityLimitMs / 1000);
+    // -q must come first: it keeps the user's ~/.curlrc (which may say "insecure") out.
+    QStringList arguments{QStringLiteral("-q"), QStringLiteral("--fail")};
     // --silent --show-error keeps the progress meter out of the error text shown to the user.
-    return {QStringLiteral("--fail"),
-            QStringLiteral("--silent"),
-            QStringLiteral("--show-error"),
-            QStringLiteral("--speed-limit"),
-            QStringLiteral("1"),
-            QStringLiteral("--speed-time"),
-            inactivitySeconds,
-            QStringLiteral("-L"),
-            QStringLiteral("-o"),
-            outputPath,
-            url};
+    arguments << QStringLiteral("--silent") << QStringLiteral("--show-error");
+    // Qt refuses a redirect from https to http; so must the fallback.
+    if (QUrl(url).scheme() == QLatin1String("https"))
+        arguments << QStringLiteral("--proto") << QStringLiteral("=https")
+                  << QStringLiteral("--proto-redir") << QStringLiteral("=https");
+    arguments << QStringLiteral("--connect-timeout") << limitSeconds
+              << QStringLiteral("--speed-limit") << QString::number(minimumBytesPerSecond)
+              << QStringLiteral("--speed-time") << limitSeconds << QStringLiteral("-L")
+              << QStringLiteral("-o") << outputPath << url;
+    return arguments;
+}
+
+QString defaultDownloadDirectory()
+{
+    return QFile::decodeName(QByteArray::fromStdString(privateDownloadFolder(
+        nativePath(QStandardPaths::writableLocation(QStandardPaths::TempLocation)))));
 }
 
 Downloader::Downloader(QObject *parent)
@@ -40,7 +60,7 @@ Downloader::Downloader(QObject *parent)
 
 Downloader::Downloader(const QUrl &baseUrl, QObject *parent)
     : QObject(parent)
-    , downloadDirectory(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+    , downloadDirectory(defaultDownloadDirectory())
     , serverBaseUrl(baseUrl.toString(QUrl::StripTrailingSlash))
 {
     qRegisterMetaType<QNetworkReply *>();
@@ -73,28 +93,58 @@ void Downloader::onReleasesJsonFetched(QNetworkReply *reply)
     // Every reply of the manager arrives here; only catalogue replies are read, so a
     // downloaded file can never be taken for a catalogue.
     const bool isCatalogue = catalogueReplies.remove(reply);
-    if (!isCatalogue || reply->error() != QNetworkReply::NoError) {
-        reply->deleteLater();
-        return;
-    }
-    const QList<CatalogueRelease> releases = readCatalogue(reply->readAll());
-    for (const CatalogueRelease &release : releases) {
-        const QString reason = unsafeFileNameReason(release.fileName);
-        if (reason.isEmpty()) {
-            fileName = release.fileName;
-            downloadUrl = releaseDownloadUrl(serverBaseUrl, fileName);
-        } else {
-            qWarning().noquote() << "DW: Release" << release.version << "is not offered:" << reason
-                                 << QStringLiteral("(file name: %1)").arg(release.fileName);
-            fileName.clear();
-            downloadUrl.clear();
-        }
-        version = release.version;
-        totalFileSize = release.totalFileSize;
-        emit releasesJsonFetched();
-        emit latestVersionFetched(version);
-    }
     reply->deleteLater();
+    if (!isCatalogue)
+        return;
+    if (reply->error() == QNetworkReply::NoError) {
+        catalogueArrived = true;
+        const QList<CatalogueRelease> releases = readCatalogue(reply->readAll());
+        for (const CatalogueRelease &release : releases) {
+            const QString reason = unsafeFileNameReason(release.fileName);
+            if (reason.isEmpty()) {
+                fileName = release.fileName;
+                downloadUrl = releaseDownloadUrl(serverBaseUrl, fileName);
+            } else {
+                // Both texts come from the server: escaped, they cannot forge a log line.
+                qWarning().noquote()
+                    << "DW: Release" << escapedForLog(release.version)
+                    << "is not offered:" << reason
+                    << QStringLiteral("(file name: %1)").arg(escapedForLog(release.fileName));
+                fileName.clear();
+                downloadUrl.clear();
+            }
+            version = release.version;
+            totalFileSize = release.totalFileSize;
+            emit releasesJsonFetched();
+            emit latestVersionFetched(version);
+        }
+    }
+    if (downloadWaitingForCatalogue) {
+        downloadWaitingForCatalogue = false;
+        downloadFile();
+    }
+}
+
+void Downloader::failWithoutDownload(const QString &path, const QString &name,
+                                     const QString &reason)
+{
+    qWarning().noquote() << "DW: No download:" << reason;
+    downloadInProgress = false;
+    emit downloadStatus(false, reason);
+    emit downloadFinished(false, path, name);
+    emit setDeviceToTransferMode(false);
+}
+
+QString Downloader::refusedDownloadFolder()
+{
+    const QString reason =
+        QString::fromStdString(prepareDownloadFolder(nativePath(downloadDirectory)));
+    if (!reason.isEmpty())
+        qWarning().noquote() << "DW: Refusing the download folder" << downloadDirectory << ":"
+                             << reason;
+    return reason.isEmpty() ? QString()
+                            : QStringLiteral("The download folder %1 cannot be used safely: %2.")
+                                  .arg(downloadDirectory, reason);
 }
 
 void Downloader::downloadFile()
@@ -103,10 +153,24 @@ void Downloader::downloadFile()
         qWarning() << "DW: A download is already running; the new request is ignored";
         return;
     }
-    const QUrl url(downloadUrl, QUrl::TolerantMode);
-    if (downloadUrl.isEmpty() || !url.isValid())
+    // The catalogue is still on its way: start once it is here (or has been given up, which its
+    // own inactivity limit bounds).
+    if (!catalogueReplies.isEmpty()) {
+        if (!downloadWaitingForCatalogue)
+            logTrace(QStringLiteral("DW: Waiting for the release catalogue"));
+        downloadWaitingForCatalogue = true;
         return;
+    }
+    const QUrl url(downloadUrl, QUrl::TolerantMode);
+    if (downloadUrl.isEmpty() || !url.isValid()) {
+        failWithoutDownload(downloadFilePath, fileName,
+                            catalogueArrived ? noReleaseReason : noCatalogueReason);
+        return;
+    }
     downloadInProgress = true;
+    // Checked against the catalogue's size where it gives one: a captive portal's page is not
+    // the update, whatever length it announces.
+    expectedBytes = expectedFileSize(totalFileSize);
     logTrace(QStringLiteral("DW: Asking the size of ") + url.toString());
     const QString requestedName = fileName;
     QNetworkReply *reply = networkManager.head(plainRequest(url));
@@ -116,29 +180,35 @@ void Downloader::downloadFile()
 
 void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName)
 {
+    reply->deleteLater();
+    const QString path = downloadDirectory + QLatin1Char('/') + requestedName;
+    const QString refusal = refusedDownloadFolder();
+    if (!refusal.isEmpty()) {
+        failWithoutDownload(path, requestedName, refusal);
+        return;
+    }
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (reply->error() == QNetworkReply::NoError && length.isValid()) {
-        const qint64 announced = length.toLongLong();
-        downloadFilePath = downloadDirectory + QLatin1Char('/') + requestedName;
+        if (expectedBytes < 0)
+            expectedBytes = length.toLongLong();
+        downloadFilePath = path;
+        // Only our own folder is trusted, and only a file itself, not a link to one.
         const QFileInfo existing(downloadFilePath);
-        if (existing.isFile() && existing.size() == announced) {
+        if (!existing.isSymLink() && existing.isFile() && existing.size() == expectedBytes) {
             logTrace(QStringLiteral("DW: Complete copy already at ") + downloadFilePath);
-            reply->deleteLater();
             downloadInProgress = false;
             emit downloadFinished(true, downloadFilePath, requestedName);
             emit setDeviceToTransferMode(true);
             return;
         }
     }
-    reply->deleteLater();
 
     // A second download must never start with the bytes of an earlier one.
     discardPartialFile();
     downloadBuffer.clear();
     bytesReceived = 0;
     diskWriteFailed = false;
-    partialFile.setFileName(downloadDirectory + QLatin1Char('/') + requestedName +
-                            QLatin1String(".part"));
+    partialPath = path + QLatin1String(".part");
     logTrace(QStringLiteral("DW: Downloading ") + url.toString());
     QNetworkReply *download = networkManager.get(plainRequest(url));
     // Bounded: the network thread then waits for us instead of queueing the file in memory.
@@ -153,6 +223,36 @@ void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QSt
                    << "Headers:" << download->rawHeaderPairs();
     };
     connect(download, &QNetworkReply::errorOccurred, this, downloadErrorLogger);
+
+    activeDownload = download;
+    if (!speedCheck) {
+        speedCheck = new QTimer(this);
+        speedCheck->setInterval(speedCheckIntervalMs);
+        connect(speedCheck, &QTimer::timeout, this, &Downloader::checkSpeed);
+    }
+    speedSamples = {{0, 0}};
+    downloadClock.start();
+    speedCheck->start();
+}
+
+void Downloader::checkSpeed()
+{
+    // Like curl's --speed-limit: a server that drips a byte now and then resets the inactivity
+    // limit for ever, so the bytes of the last window must reach the minimum as well.
+    const qint64 now = downloadClock.elapsed();
+    speedSamples.append({now, bytesReceived});
+    while (speedSamples.size() > 1 && now - speedSamples.at(1).first >= transferInactivityLimitMs)
+        speedSamples.removeFirst();
+    const QPair<qint64, qint64> &oldest = speedSamples.constFirst();
+    const qint64 minimum = qint64(minimumBytesPerSecond) * transferInactivityLimitMs / 1000;
+    if (now - oldest.first < transferInactivityLimitMs || bytesReceived - oldest.second >= minimum)
+        return;
+    speedCheck->stop();
+    qWarning().noquote() << "DW: Download slower than" << minimumBytesPerSecond
+                         << "byte a second for" << transferInactivityLimitMs / 1000
+                         << "s; giving up";
+    if (activeDownload)
+        activeDownload->abort();
 }
 
 void Downloader::onReadyRead(QNetworkReply *reply)
@@ -179,17 +279,32 @@ void Downloader::onReadyRead(QNetworkReply *reply)
         spillToPartialFile();
 }
 
+bool Downloader::openPartialFile()
+{
+    if (partialFile.isOpen())
+        return true;
+    if (diskWriteFailed)
+        return false;
+    std::string error;
+    const int descriptor = refusedDownloadFolder().isEmpty()
+                               ? createFileNoFollow(nativePath(partialPath), &error)
+                               : -1;
+    if (descriptor < 0 ||
+        !partialFile.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        qWarning().noquote() << "DW: Could not open the update file" << partialPath << ":"
+                             << QString::fromStdString(error);
+        diskWriteFailed = true;
+        return false;
+    }
+    return true;
+}
+
 void Downloader::spillToPartialFile()
 {
     // Writing while the rest arrives keeps a large file out of memory and the final save short.
-    if (!diskWriteFailed && !partialFile.isOpen() && !partialFile.open(QIODevice::WriteOnly)) {
-        qWarning().noquote() << "DW: Could not open the update file" << partialFile.fileName()
-                             << ":" << partialFile.errorString();
-        diskWriteFailed = true;
-    }
-    if (!diskWriteFailed && partialFile.write(downloadBuffer) != downloadBuffer.size()) {
-        qWarning().noquote() << "DW: Could not write the update file" << partialFile.fileName()
-                             << ":" << partialFile.errorString();
+    if (openPartialFile() && partialFile.write(downloadBuffer) != downloadBuffer.size()) {
+        qWarning().noquote() << "DW: Could not write the update file" << partialPath << ":"
+                             << partialFile.errorString();
         diskWriteFailed = true;
         discardPartialFile();
     }
@@ -199,36 +314,42 @@ void Downloader::spillToPartialFile()
 
 void Downloader::discardPartialFile()
 {
-    if (partialFile.fileName().isEmpty())
+    if (partialPath.isEmpty())
         return;
     const bool created = partialFile.isOpen();
     partialFile.close();
     if (created)
-        QFile::remove(partialFile.fileName());
+        QFile::remove(partialPath);
 }
 
 void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requestedName)
 {
+    if (speedCheck)
+        speedCheck->stop();
     if (reply->bytesAvailable() > 0)
         onReadyRead(reply);
-    const QString url = reply->request().url().toString();
+    reply->deleteLater();
+    // The very URL Qt asked for, encoding included.
+    const QString url = reply->request().url().toString(QUrl::FullyEncoded);
     const QString path = downloadDirectory + QLatin1Char('/') + requestedName;
     if (reply->error() != QNetworkReply::NoError) {
         discardPartialFile();
         downloadBuffer = QByteArray();
         downloadWithCurl(url, path);
-        reply->deleteLater();
         return;
     }
-    // Fewer or more bytes than announced: what we hold is not the file the server meant.
+    // Fewer or more bytes than announced, or than the release has: what we hold is not the file
+    // the server meant, even when the body simply ended early without a Content-Length.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() != bytesReceived) {
+    const qint64 wanted = length.isValid() && length.toLongLong() != bytesReceived
+                              ? length.toLongLong()
+                              : expectedBytes;
+    if (wanted >= 0 && wanted != bytesReceived) {
         qWarning().noquote() << "DW: Download incomplete: received" << bytesReceived << "of"
-                             << length.toLongLong() << "bytes";
+                             << wanted << "bytes";
         discardPartialFile();
         downloadBuffer = QByteArray();
         downloadWithCurl(url, path);
-        reply->deleteLater();
         return;
     }
     const bool saved = saveDownloadedFile(path, downloadBuffer);
@@ -236,53 +357,31 @@ void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requested
     downloadBuffer = QByteArray();
     if (!saved)
         downloadWithCurl(url, path);
-    reply->deleteLater();
 }
 
 bool Downloader::saveDownloadedFile(const QString &path, const QByteArray &data)
 {
-    bool saved = false;
-    if (partialFile.isOpen() || diskWriteFailed) {
-        // Most of the file is already on disk next to its final name: finish it, then put it
-        // in place, so the final name only ever holds a complete file.
-        saved = !diskWriteFailed && partialFile.write(data) == data.size();
-        partialFile.close();
-        saved = saved && partialFile.error() == QFileDevice::NoError;
-        const QFileInfo target(path);
-        if (saved && target.exists() && (!target.isFile() || !QFile::remove(path)))
-            saved = false;
-        saved = saved && partialFile.rename(path);
-        if (!saved) {
-            qWarning().noquote() << "DW: Could not save the update file" << path << ":"
-                                 << partialFile.errorString();
-            QFile::remove(partialFile.fileName());
-        } else {
-            downloadFilePath = path;
-        }
-    } else {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly)) {
-            downloadFilePath = path;
-            const qint64 written = file.write(data);
-            file.close();
-            // A full disk must not pass for a complete update file.
-            saved = written == data.size() && file.error() == QFileDevice::NoError;
-            if (!saved)
-                qWarning().noquote()
-                    << "DW: Could not write the update file" << path << ":" << file.errorString();
-        } else {
-            qWarning().noquote() << "DW: Could not open the update file" << path << ":"
-                                 << file.errorString();
-        }
-    }
+    // Every byte goes to "<name>.part" first, so the final name only ever holds a complete file
+    // and a failed save leaves an earlier complete copy as it was.
+    const bool alreadyReported = diskWriteFailed;
+    bool saved = openPartialFile() && partialFile.write(data) == data.size();
+    partialFile.close();
+    saved = saved && partialFile.error() == QFileDevice::NoError;
+    std::string error = partialFile.errorString().toStdString();
+    saved = saved && replaceFile(nativePath(partialPath), nativePath(path), &error);
     const QString name = QFileInfo(path).fileName();
     if (saved) {
+        downloadFilePath = path;
         logTrace(QStringLiteral("DW: Update file saved at ") + path);
         downloadInProgress = false;
         emit downloadFinished(true, downloadFilePath, name);
         emit setDeviceToTransferMode(true);
         return true;
     }
+    if (!alreadyReported && !diskWriteFailed)
+        qWarning().noquote() << "DW: Could not save the update file" << path << ":"
+                             << QString::fromStdString(error);
+    QFile::remove(partialPath);
     emit downloadFinished(false, downloadFilePath, name);
     emit setDeviceToTransferMode(false);
     return false;
@@ -291,15 +390,27 @@ bool Downloader::saveDownloadedFile(const QString &path, const QByteArray &data)
 void Downloader::downloadWithCurl(const QString &url, const QString &outputPath)
 {
     emit downloadStatus(true, QStringLiteral("Hmm, the download didn\u2019t go through"));
+    const QString refusal = refusedDownloadFolder();
+    if (!refusal.isEmpty()) {
+        finishFallback(nullptr, outputPath, false, QStringLiteral("Fallback failed: ") + refusal);
+        return;
+    }
     logTrace(QStringLiteral("DW: Falling back to curl for ") + url);
+    // curl writes where a link would lead it: nothing may be at its output path beforehand.
+    const QString curlOutput = outputPath + QLatin1String(".part");
+    QFile::remove(curlOutput);
     auto *process = new QProcess(this);
     connect(process, &QProcess::finished, this,
             [this, process, outputPath](int exitCode, QProcess::ExitStatus status) {
-                const bool ok = exitCode == 0 && status == QProcess::NormalExit;
-                const QString message = ok ? QStringLiteral("Download completed")
-                                           : QStringLiteral("Fallback failed: ") +
-                                                 QString::fromUtf8(process->readAllStandardError());
-                finishFallback(process, outputPath, ok, message);
+                const bool ran = exitCode == 0 && status == QProcess::NormalExit;
+                const QString problem = ran ? checkCurlResult(outputPath)
+                                            : QString::fromUtf8(process->readAllStandardError());
+                if (!ran || !problem.isEmpty())
+                    QFile::remove(outputPath + QLatin1String(".part"));
+                finishFallback(process, outputPath, problem.isEmpty() && ran,
+                               problem.isEmpty() && ran
+                                   ? QStringLiteral("Download completed")
+                                   : QStringLiteral("Fallback failed: ") + problem);
             });
     // A program that never starts never finishes either: report it instead of waiting.
     connect(process, &QProcess::errorOccurred, this,
@@ -308,8 +419,24 @@ void Downloader::downloadWithCurl(const QString &url, const QString &outputPath)
                     finishFallback(process, outputPath, false,
                                    QStringLiteral("Fallback failed: ") + process->errorString());
             });
-    process->start(QStringLiteral("curl"), curlFallbackArguments(url, outputPath),
+    process->start(QStringLiteral("curl"), curlFallbackArguments(url, curlOutput),
                    QIODevice::ReadWrite);
+}
+
+QString Downloader::checkCurlResult(const QString &outputPath)
+{
+    const QString curlOutput = outputPath + QLatin1String(".part");
+    const QFileInfo result(curlOutput);
+    if (result.isSymLink() || !result.isFile())
+        return QStringLiteral("curl left no file");
+    if (expectedBytes >= 0 && result.size() != expectedBytes)
+        return QStringLiteral("the downloaded file has %1 bytes instead of %2")
+            .arg(result.size())
+            .arg(expectedBytes);
+    std::string error;
+    if (!replaceFile(nativePath(curlOutput), nativePath(outputPath), &error))
+        return QStringLiteral("the file could not be saved: ") + QString::fromStdString(error);
+    return QString();
 }
 
 void Downloader::finishFallback(QProcess *process, const QString &outputPath, bool success,
@@ -321,5 +448,6 @@ void Downloader::finishFallback(QProcess *process, const QString &outputPath, bo
     emit downloadStatus(success, message);
     emit downloadFinished(success, outputPath, name);
     emit setDeviceToTransferMode(success);
-    process->deleteLater();
+    if (process)
+        process->deleteLater();
 }

@@ -1,25 +1,36 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
+#include <QPair>
+#include <QPointer>
 #include <QProcess>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 // The maker's release server; the catalogue and the update files live under "/releases/".
 inline constexpr char releaseServerBaseUrl[] = "https://releases.tovik-instruments.example";
 
-// A request that receives no byte for this long is given up, on both download routes.
+// A request that receives no byte for this long is given up, on both download routes; so is a
+// download that gets fewer bytes a second than the minimum over that long.
 inline constexpr int transferInactivityLimitMs = 60000;
+inline constexpr int minimumBytesPerSecond = 1;
 
-// The arguments for the curl fallback: fail on HTTP errors instead of saving the error page,
-// give up on a stalled transfer, and write to an absolute path in the download directory.
+// The arguments for the curl fallback: no user configuration file, fail on HTTP errors instead
+// of saving the error page, stay on https when the release is on https, give up on a connection
+// or transfer that stalls, and write to an absolute path in the download folder.
 QStringList curlFallbackArguments(const QString &url, const QString &outputPath);
+
+// The per-user folder that downloads go to inside the temporary location.
+QString defaultDownloadDirectory();
 
 // Client of the release server: the catalogue at start-up and the update file on request.
 class Downloader : public QObject
@@ -62,20 +73,38 @@ private slots:
 
 private:
     QNetworkRequest plainRequest(const QUrl &url) const;
+    void failWithoutDownload(const QString &path, const QString &name, const QString &reason);
+    QString refusedDownloadFolder();
     void onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName);
+    void checkSpeed();
     bool saveDownloadedFile(const QString &path, const QByteArray &data);
+    bool openPartialFile();
     void spillToPartialFile();
     void discardPartialFile();
     void downloadWithCurl(const QString &url, const QString &outputPath);
+    QString checkCurlResult(const QString &outputPath);
     void finishFallback(QProcess *process, const QString &outputPath, bool success,
                         const QString &message);
 
     QString serverBaseUrl;
     QSet<QNetworkReply *> catalogueReplies;
-    // A large download is written next to its final name ("<name>.part") while it arrives.
+    // A catalogue reply ended without a network or HTTP error.
+    bool catalogueArrived = false;
+    // Start Update came while the catalogue was still on its way.
+    bool downloadWaitingForCatalogue = false;
+    // The download is written next to its final name ("<name>.part") while it arrives, and
+    // takes that name only once it is complete.
     QFile partialFile;
+    QString partialPath;
     qint64 bytesReceived = 0;
+    // The size the file must have; -1 when neither the catalogue nor the HEAD reply says.
+    qint64 expectedBytes = -1;
     bool diskWriteFailed = false;
     // Both routes share downloadBuffer and the target file, so only one download runs at once.
     bool downloadInProgress = false;
+    // The minimum speed of the Qt route: bytes received at moments of the running GET.
+    QPointer<QNetworkReply> activeDownload;
+    QTimer *speedCheck = nullptr;
+    QElapsedTimer downloadClock;
+    QList<QPair<qint64, qint64>> speedSamples;
 };

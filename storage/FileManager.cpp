@@ -1,6 +1,7 @@
 #include "storage/FileManager.h"
 
 #include "diagnostics/Logging.h"
+#include "storage/DeviceFlush.h"
 #include "storage/StorageLogic.h"
 #include "storage/StorageVolumeList.h"
 #include "storage/SystemDismounter.h"
@@ -121,42 +122,49 @@ bool FileManager::copyFileToVolume(const QString &displayName, const QString &so
     // Nothing downloaded yet: fail plainly rather than have Qt complain about an empty name.
     if (sourcePath.isEmpty())
         return false;
+    // Unbuffered: a source that shrinks after its first chunk shows it at the next read.
     QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
+    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
 
-    const QString destinationPath = QDir(root).filePath(QFileInfo(sourcePath).fileName());
+    const QString destinationPath =
+        QDir(root).filePath(copyNameOnVolume(QFileInfo(sourcePath).fileName(), updateTargetName));
     // Opening the destination truncates it: were it the source itself, the update would be lost.
     const QString canonicalSource = QFileInfo(sourcePath).canonicalFilePath();
     if (!canonicalSource.isEmpty() &&
         canonicalSource == QFileInfo(destinationPath).canonicalFilePath())
         return false;
     const std::unique_ptr<QFile> destination = volumes->fileOnVolume(destinationPath);
-    if (!destination->open(QIODevice::WriteOnly))
+    const int descriptor = openFileForFlushing(QFile::encodeName(destinationPath).toStdString());
+    if (descriptor < 0 ||
+        !destination->open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        if (descriptor >= 0)
+            closeFileDescriptor(descriptor);
         return false;
+    }
 
+    // The file as it was when opened, every byte of it and nothing more: a source that shrinks,
+    // grows or cannot be read meanwhile is not the update that was checked.
     const qint64 total = source.size();
     qint64 copied = 0;
     char buffer[copyChunkSize];
-    for (;;) {
-        if (source.atEnd())
-            break;
-        const qint64 bytesRead = source.read(buffer, copyChunkSize);
-        if (bytesRead < 0)
+    while (copied < total) {
+        const qint64 bytesRead = source.read(buffer, qMin(copyChunkSize, total - copied));
+        if (bytesRead <= 0)
             return false;
-        // A device that claims more data but delivers none would otherwise spin here forever.
-        if (bytesRead == 0)
-            break;
-        const qint64 bytesWritten = destination->write(buffer, bytesRead);
-        if (bytesWritten < 0)
+        if (destination->write(buffer, bytesRead) != bytesRead)
             return false;
-        copied += bytesWritten;
+        copied += bytesRead;
         emit copyProgress(copyPercentage(copied, total));
     }
+    if (!source.atEnd())
+        return false;
     source.close();
+    // Closing only hands the data to the system's cache; an instrument unplugged after a failed
+    // dismount must still find the whole file on its storage.
+    if (!volumes->flushToDevice(*destination))
+        return false;
     destination->close();
-    // The last chunks only reach the volume when the file is closed: a full or vanished volume
-    // shows up here, and must not pass for a finished copy.
     return destination->error() == QFileDevice::NoError;
 }
 
@@ -168,7 +176,8 @@ bool FileManager::renameFileOnVolume(const QString &displayName, const QString &
         return false;
     const QDir dir(root);
     // QFile::rename never replaces an existing file, which keeps an earlier update intact.
-    return QFile::rename(dir.filePath(oldName), dir.filePath(newName));
+    return QFile::rename(dir.filePath(copyNameOnVolume(oldName, newName)), dir.filePath(newName)) &&
+           volumes->flushDirectory(root);
 }
 
 bool FileManager::ejectVolume(const QString &displayName)

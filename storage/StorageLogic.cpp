@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
 #include <limits>
@@ -16,6 +17,14 @@ int copyPercentage(qint64 copied, qint64 total)
     if (copied <= std::numeric_limits<qint64>::max() / 100)
         return static_cast<int>(copied * 100 / total);
     return static_cast<int>(copied / (total / 100));
+}
+
+QString copyNameOnVolume(const QString &fileName, const QString &targetName)
+{
+    if (fileName.compare(targetName, Qt::CaseInsensitive) != 0)
+        return fileName;
+    // Same length, so it stays an 8.3 name.
+    return QFileInfo(targetName).completeBaseName() + QStringLiteral(".new");
 }
 
 static int hexValue(char c)

@@ -29,4 +29,8 @@ public:
     // A file on a mounted volume, not yet open. The copy writes through it, so a volume that
     // goes away makes its writes fail as a vanished device does.
     virtual std::unique_ptr<QFile> fileOnVolume(const QString &path) = 0;
+    // Waits until what was written to the open file is on the device, and until a folder's
+    // entries are. A volume that cannot say so makes the step fail.
+    virtual bool flushToDevice(QFile &file);
+    virtual bool flushDirectory(const QString &path);
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
 // How the test server answers for one file (or the catalogue): the misbehaviours that a real
@@ -21,9 +22,12 @@ struct ServeRule
         Trickle,        // trickleBytes every trickleIntervalMs, correct Content-Length
         Stall,          // headers and cutAfter bytes, then silence with the connection open
         Deflate, // compressed when the client accepts it; Content-Length of the compressed body
-        NoContentLength,   // 200 without Content-Length, the body ends when the connection closes
-        ChunkedWrongLength // chunked (which frames the body) plus a Content-Length of
-                           // announcedLength
+        // 200 without Content-Length, the body (only cutAfter bytes when that is positive)
+        // ends when the connection closes
+        NoContentLength,
+        ChunkedWrongLength, // chunked (which frames the body) plus a Content-Length of
+                            // announcedLength
+        Redirect,           // 302 to location
     };
 
     Head head = Head::Normal;
@@ -35,4 +39,5 @@ struct ServeRule
     int trickleBytes = 1024;
     int trickleIntervalMs = 1000;
     qint64 announcedLength = 0;
+    QByteArray location{};
 };

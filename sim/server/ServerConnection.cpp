@@ -134,7 +134,10 @@ void ServerConnection::answerGet(const ReleaseServerState::Entry &entry, bool ac
     case ServeRule::Body::NoContentLength:
         closeAfter = true;
         startBody(statusLine(200, "OK") + typeHeader + "Connection: close\r\n\r\n", entry,
-                  entry.bytes, entry.size, false, End::KeepAlive);
+                  entry.bytes, rule.cutAfter > 0 ? cut : entry.size, false, End::KeepAlive);
+        return;
+    case ServeRule::Body::Redirect:
+        sendSimple(302, "Found", "moved\n", true, "Location: " + rule.location + "\r\n");
         return;
     case ServeRule::Body::Deflate:
         if (acceptsDeflate && entry.sourcePath.isEmpty()) {

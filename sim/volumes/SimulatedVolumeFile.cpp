@@ -12,9 +12,10 @@ SimulatedVolumeFile::SimulatedVolumeFile(const QString &path, const QString &vol
 
 qint64 SimulatedVolumeFile::writeData(const char *data, qint64 len)
 {
-    if (!volumes->admitWrite(label, len)) {
+    const qint64 admitted = volumes->admitWrite(label, len);
+    if (admitted < 0) {
         setErrorString(QStringLiteral("Input/output error"));
         return -1;
     }
-    return QFile::writeData(data, len);
+    return QFile::writeData(data, admitted);
 }

@@ -12,6 +12,7 @@ class SimulatedVolumeFile : public QFile
     Q_OBJECT
 public:
     SimulatedVolumeFile(const QString &path, const QString &label, SimulatedVolumes *volumes);
+    QString volumeLabel() const { return label; }
 
 protected:
     qint64 writeData(const char *data, qint64 len) override;

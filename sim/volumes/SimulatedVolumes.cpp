@@ -80,6 +80,12 @@ void SimulatedVolumes::setCapacity(const QString &label, qint64 bytes)
     faults[label].capacity = bytes;
 }
 
+void SimulatedVolumes::setFlushError(const QString &label, bool failing)
+{
+    QMutexLocker lock(&mutex);
+    faults[label].flushFails = failing;
+}
+
 bool SimulatedVolumes::isMounted(const QString &label) const
 {
     QMutexLocker lock(&mutex);
@@ -153,7 +159,7 @@ std::unique_ptr<QFile> SimulatedVolumes::fileOnVolume(const QString &path)
     return std::make_unique<SimulatedVolumeFile>(path, volumes.at(index).label, this);
 }
 
-bool SimulatedVolumes::admitWrite(const QString &label, qint64 bytes)
+qint64 SimulatedVolumes::admitWrite(const QString &label, qint64 bytes)
 {
     bool vanished = false;
     {
@@ -161,21 +167,43 @@ bool SimulatedVolumes::admitWrite(const QString &label, qint64 bytes)
         const auto it = std::find_if(volumes.begin(), volumes.end(),
                                      [&](const Volume &v) { return v.label == label; });
         if (it == volumes.end())
-            return false; // the device is gone: nothing reaches it any more
+            return -1; // the device is gone: nothing reaches it any more
         Faults &f = faults[label];
         if (f.vanishAfterBytes >= 0 && f.written + bytes > f.vanishAfterBytes) {
             volumes.erase(it);
             vanished = true;
-        } else if (f.capacity >= 0 && f.written + bytes > f.capacity) {
-            return false;
         } else {
-            f.written += bytes;
-            return true;
+            const qint64 room = f.capacity < 0 ? bytes : qMax<qint64>(0, f.capacity - f.written);
+            const qint64 admitted = qMin(bytes, room);
+            f.written += admitted;
+            return bytes > 0 && admitted == 0 ? -1 : admitted;
         }
     }
     if (vanished)
         emit volumeRemoved(label);
-    return false;
+    return -1;
+}
+
+bool SimulatedVolumes::flushToDevice(QFile &file)
+{
+    const auto *onVolume = qobject_cast<SimulatedVolumeFile *>(&file);
+    {
+        QMutexLocker lock(&mutex);
+        if (onVolume && faults.value(onVolume->volumeLabel()).flushFails)
+            return false;
+    }
+    return VolumeList::flushToDevice(file);
+}
+
+bool SimulatedVolumes::flushDirectory(const QString &path)
+{
+    {
+        QMutexLocker lock(&mutex);
+        const qsizetype index = volumeIndexForPath(path);
+        if (index >= 0 && faults.value(volumes.at(index).label).flushFails)
+            return false;
+    }
+    return VolumeList::flushDirectory(path);
 }
 
 bool SimulatedVolumes::dismount(const QString &rootPath)

@@ -46,9 +46,13 @@ public:
     // The volume goes away once this many bytes have been written to files on it; the write
     // that crosses the limit fails. Negative: never.
     void setVanishAfterBytes(const QString &label, qint64 bytes);
-    // Writes that would take the files written to this volume past this many bytes fail, as on a
-    // full disk. Negative: unlimited.
+    // Once the files written to this volume reach this many bytes it is full: the write that
+    // crosses the limit writes what still fits and reports that shorter count, later ones fail,
+    // as on a real disk. Negative: unlimited.
     void setCapacity(const QString &label, qint64 bytes);
+    // Flushes of files and folders on this volume to the device fail, as on a medium that has
+    // gone bad or away under the system's cache.
+    void setFlushError(const QString &label, bool failing);
 
     bool isMounted(const QString &label) const;
     QStringList mountedLabels() const;
@@ -60,11 +64,14 @@ public:
     // VolumeList
     QList<VolumeEntry> mountedVolumes() override;
     std::unique_ptr<QFile> fileOnVolume(const QString &path) override;
+    bool flushToDevice(QFile &file) override;
+    bool flushDirectory(const QString &path) override;
     // VolumeDismounter
     bool dismount(const QString &rootPath) override;
 
-    // Called by the sim file while a copy runs; false makes the write fail.
-    bool admitWrite(const QString &label, qint64 bytes);
+    // Called by the sim file while a copy runs: how many of the bytes may be written, -1 when
+    // the write fails.
+    qint64 admitWrite(const QString &label, qint64 bytes);
 
 public slots:
     void present(const QString &label);
@@ -88,6 +95,7 @@ private:
         qint64 vanishAfterBytes = -1;
         qint64 capacity = -1;
         qint64 written = 0;
+        bool flushFails = false;
     };
 
     // Index of the mounted volume whose root contains path, or -1. Caller holds the lock.

@@ -118,6 +118,7 @@ void SimulatedWorld::build()
     releases.setCatalogue(
         catalogueFor({QStringLiteral("1.4.0"), QStringLiteral("1.5.0"), options.latestVersion},
                      updateFileName(), updateBytes.size()));
+    releases.setRule(QStringLiteral("releases.json"), options.catalogueRule);
     releases.addFile(updateFileName(), updateBytes);
     ServeRule trickle;
     trickle.body = ServeRule::Body::Trickle;

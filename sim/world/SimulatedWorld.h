@@ -28,6 +28,8 @@ public:
         int downloadChunkIntervalMs = 60;
         // How long after start-up the instrument is plugged in; negative: never.
         int plugInAfterMs = 1500;
+        // How the release server answers the catalogue request (late, never, with an error).
+        ServeRule catalogueRule = ServeRule();
     };
 
     explicit SimulatedWorld(QObject *parent = nullptr);

@@ -5,6 +5,7 @@
 #include "release/Downloader.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QSignalSpy>
@@ -135,6 +136,38 @@ private slots:
         QTest::qWait(1000);
         QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 0);
         QVERIFY(!QFile::exists(h.world.volumeFolder("tovikupd") + "/tvxxfer.tvq"));
+    }
+
+    // Start Update before the catalogue is there: a catalogue that stalls (given up after the
+    // inactivity limit) or fails ends as a failed download, with its reason and EXIT.
+    void startUpdateWithoutCatalogue_data()
+    {
+        QTest::addColumn<bool>("stalls"); // false: not found
+        QTest::newRow("catalogue stalls") << true;
+        QTest::newRow("catalogue not found") << false;
+    }
+    void startUpdateWithoutCatalogue()
+    {
+        QFETCH(bool, stalls);
+        SimulatedWorld::Options options;
+        options.catalogueRule.body = stalls ? ServeRule::Body::Stall : ServeRule::Body::NotFound404;
+        options.catalogueRule.cutAfter = 10;
+        Harness h(options);
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(h.windowProperty("deviceVersion").toString(),
+                                  h.world.instrument().version(), foundWithinMs);
+        QVERIFY(h.click("updateButton"));
+        QTRY_VERIFY(h.isShown("startUpdateButton"));
+        QVERIFY(h.click("startUpdateButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(h.isShown("closeApplicationButton"),
+                                 transferInactivityLimitMs * 3 / 2);
+        QVERIFY(!stalls || clock.elapsed() >= transferInactivityLimitMs * 95 / 100);
+        QCOMPARE(h.text("versionText"), QStringLiteral("Download failed!"));
+        QVERIFY2(h.text("infoText").startsWith("The list of releases could not be fetched."),
+                 qPrintable(h.text("infoText")));
+        QVERIFY(!h.isShown("startUpdateButton") && !h.isShown("genericProgressBar"));
+        QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 0);
     }
 
     // A short unplug while downloading: the indicator shows the loss and then the return, and

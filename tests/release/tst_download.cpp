@@ -1,12 +1,16 @@
 #include "LogCapture.h"
 #include "ReleaseTestSupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QRegularExpression>
-#include <QSignalSpy>
+#include "release/UpdateAvailabilityCheck.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
-#include <QTest>
+
+#include <algorithm>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 const QString hmm = QStringLiteral("status 1 Hmm, the download didn\u2019t go through");
@@ -19,263 +23,410 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// Gives the file to the unprivileged user "nobody", as if that user had put it there.
+bool plantAsNobody(const QString &path)
+{
+    const passwd *nobody = ::getpwnam("nobody");
+    return nobody &&
+           ::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid) == 0;
+}
+
 // The last two outcome signals of a download of `path`.
 QStringList ended(bool success, const QString &path, const QString &name = fw)
 {
     return {QStringLiteral("finished %1 %2 %3").arg(success).arg(path, name),
             QStringLiteral("transfer %1").arg(success)};
 }
+
+enum class Setup {
+    None,
+    SameSizeCopy,        // a file of the release's name and size in the download folder
+    EarlierCopy,         // an earlier, complete download of another size there
+    PlantedInSharedTemp, // another user's file of the right size beside the download folder
+    PlantedFolder,       // the download folder itself made by another user
+    LinkAtPart,          // a link where "<name>.part" goes, to a file of the user's
+    NameWithHash,        // "#", "?" and blanks in the catalogue's file name
+    CurlMissing,
+    FolderInTheWay, // a folder where the file goes
+};
+enum class Outcome { Saved, Cached, CurlSaved, CurlFailed, Refused };
 } // namespace
 
 Q_DECLARE_METATYPE(ServeRule)
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(Outcome)
 using Head = ServeRule::Head;
 using Body = ServeRule::Body;
 
-// The update download: the size check, the Qt route, the curl fallback and their outcomes.
+// The catalogue with its availability log and the file names it may offer (fuzz_catalogue
+// tries any name), and the update download: the size check, the Qt route, the curl fallback
+// and their outcomes.
 class TestDownload : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
-    void primaryRoute_data();
-    void primaryRoute();
-    void fallbackOutcomes_data();
-    void fallbackOutcomes();
-    void unwritableTargetThenNextDownload();
-    void oneDownloadAtATime();
-    void untrustedCertificateFailsEverywhere();
-
-private:
-    QString tempDir;
-    QString path; // where fw.tvq lands
+    void init() { QVERIFY2(!emptiedPrivateTempDir().isEmpty(), qPrintable(QDir::tempPath())); }
+    void catalogueFromServer_data();
+    void catalogueFromServer();
+    void download_data();
+    void download();
+    void startBeforeCatalogue_data();
+    void startBeforeCatalogue();
+    void tlsFallbackStaysSafe_data();
+    void tlsFallbackStaysSafe();
 };
 
-void TestDownload::init()
+void TestDownload::catalogueFromServer_data()
 {
-    tempDir = emptiedPrivateTempDir();
-    QVERIFY2(!tempDir.isEmpty(), qPrintable(QDir::tempPath()));
-    path = tempDir + QStringLiteral("/fw.tvq");
+    QTest::addColumn<QByteArray>("body"); // empty: 404
+    // The signals ("fetched <file name at emission>", "version <v>") and the log, in order.
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("fileName"); // the offered one: /releases/<fileName>
+    QTest::addColumn<QString>("size");
+
+    const auto offered = [](const QString &name, const QString &version) {
+        return QStringList{"INFO fetched " + name, "INFO DW: Update available!",
+                           QStringLiteral("INFO DW: Update version:  \"%1\"").arg(version),
+                           "INFO version " + version};
+    };
+    // The downloader itself warns before it announces the element.
+    const auto notOffered = [](const QString &version, const QString &why, const QString &name) {
+        return QStringList{QStringLiteral("WARN DW: Release %1 is not offered: the file name %2 "
+                                          "(file name: %3)")
+                               .arg(version, why, name),
+                           "INFO fetched ", "WARN DW: No updates available!",
+                           "INFO version " + version};
+    };
+
+    QTest::newRow("empty array") << QByteArray("[]") << QStringList() << QString() << QString();
+    // Each element is announced in array order; the last one wins.
+    QTest::newRow("three in order")
+        << QByteArray(R"([{"file_name":"a.tvq","version":"1.3.0","total_file_size":"10"},
+                          {"file_name":"b.tvq","version":"1.5.0","total_file_size":"20"},
+                          {"file_name":"c.tvq","version":"1.4.0","total_file_size":"30"}])")
+        << offered("a.tvq", "1.3.0") + offered("b.tvq", "1.5.0") + offered("c.tvq", "1.4.0")
+        << "c.tvq"
+        << "30";
+    QTest::newRow("http 404") << QByteArray() << QStringList() << QString() << QString();
+    QTest::newRow("top-level object") << QByteArray(R"({"file_name":"fw.tvq","version":"1.5.0"})")
+                                      << QStringList() << QString() << QString();
+    QTest::newRow("numbers instead of strings")
+        << QByteArray(R"([{"file_name":"fw.tvq","version":150,"total_file_size":1024}])")
+        << offered("fw.tvq", "") << "fw.tvq" << QString();
+    // A release without a usable file name is not offered: nothing could be saved safely.
+    QTest::newRow("element not an object")
+        << QByteArray(R"([5, {"file_name":"fw.tvq","version":"2","total_file_size":"7"}])")
+        << notOffered("", "is empty", "") + offered("fw.tvq", "2") << "fw.tvq"
+        << "7";
+    // Names of another place, or that Windows would read otherwise, are not offered; odd names
+    // are, and a good release after a bad one is.
+    const struct
+    {
+        QString name, why, logged;
+    } names[] = {{"../../.bashrc", "holds a path separator", "../../.bashrc"},
+                 {"..", "names a directory", ".."},
+                 {"fw..tvq", "", ""},
+                 {"Con.tvq", "is a Windows device name", "Con.tvq"},
+                 {"lpt1", "is a Windows device name", "lpt1"},
+                 {"fw.tvq.", "ends in a dot or blank", "fw.tvq."},
+                 {"fw.tvq ", "ends in a dot or blank", "fw.tvq "},
+                 {"C:evil.tvq", "holds a drive or stream separator", "C:evil.tvq"},
+                 {QString("fw") + QChar(0) + "x", "holds a control character", "fw\\x00x"},
+                 {"fw\u0085.tvq", "holds a control character", "fw\\x85.tvq"},
+                 {"fw #2?.tvq", "", ""}};
+    QJsonArray judged;
+    QStringList judgedLog;
+    for (const auto &n : names) {
+        judged.append(QJsonObject{{"file_name", n.name}, {"version", "1"}});
+        judgedLog += n.why.isEmpty() ? offered(n.name, "1") : notOffered("1", n.why, n.logged);
+    }
+    QTest::newRow("names judged") << QJsonDocument(judged).toJson() << judgedLog << "fw #2?.tvq"
+                                  << QString();
+    // Whatever the server sends stays on one log line.
+    QTest::newRow("forged log line")
+        << QByteArray(R"([{"file_name":"a\nWARN DW: Update available!","version":"1\r\\"}])")
+        << notOffered("1\\x0d\\\\", "holds a control character", "a\\x0aWARN DW: Update available!")
+               .replaceInStrings("INFO version 1\\x0d\\\\", "INFO version 1\r\\")
+        << QString() << QString();
 }
 
-void TestDownload::primaryRoute_data()
+void TestDownload::catalogueFromServer()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, log);
+    QFETCH(QString, fileName);
+    QFETCH(QString, size);
+
+    ReleaseServer server;
+    if (!body.isEmpty())
+        server.setCatalogue(body);
+    Downloader downloader(server.baseUrl());
+    // The availability check runs inside each emission and sees that element's fields.
+    connect(&downloader, &Downloader::releasesJsonFetched, &downloader,
+            [&] { qInfo().noquote() << "fetched" << downloader.fileName; });
+    connect(&downloader, &Downloader::releasesJsonFetched, &downloader,
+            UpdateAvailabilityCheck{&downloader}, Qt::DirectConnection);
+    connect(&downloader, &Downloader::latestVersionFetched, &downloader,
+            [&](const QString &version) { qInfo().noquote() << "version" << version; });
+    LogCapture capture;
+    QVERIFY(fetchCatalogue(downloader));
+
+    QCOMPARE(capture.lines(), log);
+    QCOMPARE(downloader.fileName, fileName);
+    QCOMPARE(downloader.totalFileSize, size);
+    // The name is one path segment of the URL, whatever it holds.
+    QCOMPARE(QUrl(downloader.downloadUrl).fileName(), fileName);
+    QCOMPARE(downloader.downloadUrl.isEmpty(), fileName.isEmpty());
+}
+
+void TestDownload::download_data()
 {
     QTest::addColumn<ServeRule>("rule");
     QTest::addColumn<qsizetype>("size");
-    QTest::addColumn<qsizetype>("existingSize"); // -1: no earlier copy
-    QTest::addColumn<bool>("shortcut");
-    QTest::addColumn<bool>("knownLength");
+    QTest::addColumn<QString>("catalogueSize"); // its "total_file_size"
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QString>("curlFailure"); // how "Fallback failed: " goes on
+    QTest::addColumn<QString>("warnings");    // pattern for all of them, one a line
 
-    const ServeRule rule;
-    const qsizetype size = 70000;
-    QTest::newRow("same size: no download") << rule << size << size << true << true;
-    QTest::newRow("other size: downloaded again")
-        << rule << size << qsizetype(1000) << false << true;
-    QTest::newRow("no file") << rule << size << qsizetype(-1) << false << true;
-    QTest::newRow("large, other size")
-        << rule << qsizetype(5 * 1024 * 1024 + 123) << qsizetype(4096) << false << true;
+    const QString notFound = "DW: Download error occurred: QNetworkReply::ContentNotFoundError .*";
+    // Qt reports a connection cut off mid-body either as an error or, after a reset, as a
+    // normal end with too few bytes; both must end on the fallback.
+    const QString cutOff = "DW: Download error occurred: .*|DW: Download incomplete: received "
+                           "\\d+ of 60000 bytes";
+    const QString early = "DW: Download incomplete: received 30000 of 60000 bytes";
+    const auto row = [](const char *name, ServeRule rule, Setup setup, Outcome outcome,
+                        const QString &curlFailure = QString(), const QString &warnings = "",
+                        qsizetype size = 60000, const QString &catalogueSize = QString()) {
+        QTest::newRow(name) << rule << size << catalogueSize << setup << outcome << curlFailure
+                            << warnings;
+    };
+    row("same size: no download", {}, Setup::SameSizeCopy, Outcome::Cached);
+    row("other size: downloaded again", {}, Setup::EarlierCopy, Outcome::Saved);
     // A stale copy of the same size must not be trusted when the size is not announced.
-    QTest::newRow("head refused with 405")
-        << ServeRule{Head::Refuse405} << size << size << false << true;
-    QTest::newRow("head without length")
-        << ServeRule{Head::NoContentLength} << size << size << false << true;
-    QTest::newRow("chunked without length")
-        << ServeRule{Head::Normal, Body::Chunked} << size << qsizetype(-1) << false << false;
-    QTest::newRow("compressed") << ServeRule{Head::Normal, Body::Deflate} << size << qsizetype(-1)
-                                << false << false;
-    QTest::newRow("trickle") << ServeRule{Head::Normal, Body::Trickle, -1, 0, 8000, 100} << size
-                             << qsizetype(-1) << false << true;
+    row("head refused with 405", {Head::Refuse405}, Setup::SameSizeCopy, Outcome::Saved);
+    row("chunked without length", {Head::Normal, Body::Chunked}, Setup::None, Outcome::Saved);
+    row("compressed", {Head::Normal, Body::Deflate}, Setup::None, Outcome::Saved);
+    row("trickle", {Head::Normal, Body::Trickle, -1, 0, 8000, 100}, Setup::None, Outcome::Saved);
+    row("another user's file in the shared folder", {}, Setup::PlantedInSharedTemp, Outcome::Saved);
+    row("download folder made by another user", {}, Setup::PlantedFolder, Outcome::Refused, "",
+        "DW: Refusing the download folder .*: it belongs to another user\nDW: No download: .*");
+    row("name with # ? and blanks, on both routes", {Head::Normal, Body::NotFound404, 1},
+        Setup::NameWithHash, Outcome::CurlSaved, "", notFound);
+    // Large enough to reach the disk while it arrives.
+    row("large, over a link at .part", {}, Setup::LinkAtPart, Outcome::Saved, "", "",
+        5 * 1024 * 1024 + 123);
+
+    ServeRule rule{Head::Normal, Body::NotFound404, 1};
+    row("404 once, curl gets the file", rule, Setup::None, Outcome::CurlSaved, "", notFound);
+    rule.times = -1;
+    row("404 always, curl refuses the error page", rule, Setup::None, Outcome::CurlFailed,
+        "curl: (22) The requested URL returned error: 404", notFound);
+    // curl that cannot be started must still end the download, with the reason.
+    row("curl not installed", rule, Setup::CurlMissing, Outcome::CurlFailed, "", notFound);
+    row("closed mid-body", {Head::Normal, Body::ShortThenClose, 1, 30000}, Setup::None,
+        Outcome::CurlSaved, "", cutOff);
+    // Chunked framing with a Content-Length that disagrees: Qt reports no error, only the
+    // count of bytes shows that this is not the announced file.
+    row("more bytes than announced", {Head::Normal, Body::ChunkedWrongLength, 1, 0, 0, 0, 10000},
+        Setup::None, Outcome::CurlSaved, "",
+        "DW: Download incomplete: received 60000 of 10000 bytes");
+    row("reset mid-body on both routes", {Head::Normal, Body::DropMidBody}, Setup::None,
+        Outcome::CurlFailed, "curl: (", cutOff);
+    // Without a Content-Length only the HEAD's length shows that the body ended early.
+    row("ends early without a length on the Qt route",
+        {Head::Normal, Body::NoContentLength, 1, 30000}, Setup::None, Outcome::CurlSaved, "",
+        early);
+    row("ends early without a length on both routes, earlier copy kept",
+        {Head::Normal, Body::NoContentLength, -1, 30000}, Setup::EarlierCopy, Outcome::CurlFailed,
+        "the downloaded file has 30000 bytes instead of 60000", early);
+    // A captive portal's page with a fitting Content-Length, where the catalogue says more.
+    // Both routes report it: first the save, then curl.
+    row("folder in the way", {}, Setup::FolderInTheWay, Outcome::CurlFailed,
+        "the file could not be saved: ", "DW: Could not save the update file .*");
+    row("catalogue size disagrees", {}, Setup::None, Outcome::CurlFailed,
+        "the downloaded file has 203 bytes instead of 60000",
+        "DW: Download incomplete: received 203 of 60000 bytes", 203, "60000");
 }
 
-void TestDownload::primaryRoute()
+void TestDownload::download()
 {
     QFETCH(ServeRule, rule);
     QFETCH(qsizetype, size);
-    QFETCH(qsizetype, existingSize);
-    QFETCH(bool, shortcut);
-    QFETCH(bool, knownLength);
+    QFETCH(QString, catalogueSize);
+    QFETCH(Setup, setup);
+    QFETCH(Outcome, outcome);
+    QFETCH(QString, curlFailure);
+    QFETCH(QString, warnings);
 
-    // Compressible content, so the compressed row really is smaller on the wire.
-    QByteArray served;
-    for (int i = 0; served.size() < size; ++i)
-        served += "block " + QByteArray::number(i % 97) + " of the firmware image\n";
-    served.truncate(size);
-    const QByteArray existing(qMax<qsizetype>(existingSize, 0), 'x');
-    if (existingSize >= 0)
-        QVERIFY(writeFile(path, existing));
-    OneRelease r(served);
-    r.server.setRule(fw, rule);
-    LogCapture capture;
-    QVERIFY(r.download());
-
-    QCOMPARE(r.recorder.events, ended(true, path));
-    QCOMPARE(r.server.requestCount("HEAD", fw), 1);
-    QCOMPARE(r.server.requestCount("GET", fw), shortcut ? 0 : 1);
-    QCOMPARE(fileBytes(path), shortcut ? existing : served);
-    QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
-    QCOMPARE(capture.warnings(), QStringList());
-    QCOMPARE(r.recorder.progress.isEmpty(), shortcut);
-    if (shortcut)
-        return;
-    // One signal per chunk; without a known length a defined 0, never a division by 0.
-    QVERIFY(r.recorder.progress.size() >= (rule.body == Body::Trickle ? 5 : 1));
-    qint64 previous = 0;
-    for (qint64 value : std::as_const(r.recorder.progress)) {
-        QVERIFY(value >= previous && value <= (knownLength ? 100 : 0));
-        previous = value;
-    }
-    QCOMPARE(r.recorder.progress.last(), qint64(knownLength ? 100 : 0));
-}
-
-void TestDownload::fallbackOutcomes_data()
-{
-    QTest::addColumn<ServeRule>("rule");
-    QTest::addColumn<QString>("curlError"); // empty: curl gets the file
-    QTest::addColumn<QString>("warning");   // pattern for the one warning
-    QTest::addColumn<bool>("progressAbove100");
-    QTest::addColumn<int>("curlOnPath"); // 0: the real one, 1: none, 2: one not executable
-
-    const QString httpError = QStringLiteral("DW: Download error occurred: ");
-    const QString notFound = httpError + "QNetworkReply::ContentNotFoundError Error string: ";
-    // Qt reports a connection cut off mid-body either as an error or, after a reset, as a
-    // normal end with too few bytes; both must end on the fallback.
-    const QString cutOff = httpError + "|DW: Download incomplete: received \\d+ of \\d+ bytes";
-    ServeRule rule{Head::Normal, Body::NotFound404, 1};
-    QTest::newRow("404 once, curl gets the file") << rule << QString() << notFound << false << 0;
-    rule.times = -1;
-    QTest::newRow("404 always, curl refuses the error page")
-        << rule << QStringLiteral("curl: (22) The requested URL returned error: 404") << notFound
-        << false << 0;
-    // curl that cannot be started must still end the download, with the reason.
-    QTest::newRow("curl not installed") << rule << QString() << notFound << false << 1;
-    QTest::newRow("curl not executable") << rule << QString() << notFound << false << 2;
-    QTest::newRow("closed mid-body") << ServeRule{Head::Normal, Body::ShortThenClose, 1, 30000}
-                                     << QString() << cutOff << false << 0;
-    // Chunked framing with a Content-Length that disagrees: Qt reports no error, only the
-    // count of bytes shows that this is not the announced file.
-    QTest::newRow("more bytes than announced")
-        << ServeRule{Head::Normal, Body::ChunkedWrongLength, 1, 0, 0, 0, 10000} << QString()
-        << QStringLiteral("DW: Download incomplete: received 60000 of 10000 bytes") << true << 0;
-    QTest::newRow("reset mid-body on both routes")
-        << ServeRule{Head::Normal, Body::DropMidBody} << QStringLiteral("curl: (") << cutOff
-        << false << 0;
-}
-
-void TestDownload::fallbackOutcomes()
-{
-    QFETCH(ServeRule, rule);
-    QFETCH(QString, curlError);
-    QFETCH(QString, warning);
-    QFETCH(bool, progressAbove100);
-    QFETCH(int, curlOnPath);
-
-    QTemporaryDir binDir;
-    const QString fakeCurl = binDir.filePath(QStringLiteral("curl"));
-    if (curlOnPath == 2)
-        QVERIFY(writeFile(fakeCurl, "#!/bin/sh\nexit 0\n") &&
-                QFile::setPermissions(fakeCurl, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    const QByteArray previousPath = qgetenv("PATH");
-    if (curlOnPath)
-        qputenv("PATH", binDir.path().toUtf8());
-    const auto restorePath = qScopeGuard([&] { qputenv("PATH", previousPath); });
-    const QByteArray served = firmwareBytes(60000, 3);
-    OneRelease r(served);
-    r.server.setRule(fw, rule);
-    // curl must write into the download directory, never into the working directory.
+    // curl must write into the download folder, never into the working directory.
     QTemporaryDir workingDir;
     const QString previousDir = QDir::currentPath();
+    const QByteArray previousPath = qgetenv("PATH");
     QVERIFY(QDir::setCurrent(workingDir.path()));
-    const auto restore = qScopeGuard([&] { QDir::setCurrent(previousDir); });
+    if (setup == Setup::CurlMissing)
+        qputenv("PATH", workingDir.path().toUtf8());
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(previousDir);
+        qputenv("PATH", previousPath);
+    });
+    const QString name = setup == Setup::NameWithHash ? QStringLiteral("fw #1?.tvq") : fw;
+    const QByteArray served = firmwareBytes(size, 3);
+    OneRelease r(served, name, ReleaseServer::Mode::Plain, catalogueSize);
+    r.server.setRule(name, rule);
+    const QString folder = r.downloader.downloadDirectory;
+    const QString path = folder + '/' + name;
+    const QString victim = QDir::tempPath() + "/victim";
+    const QByteArray existing(setup == Setup::EarlierCopy ? 1000 : size, 'x');
+    // Our own folder with what an earlier run left, or one that someone else made.
+    QVERIFY(setup == Setup::PlantedInSharedTemp ||
+            (setup == Setup::PlantedFolder ? QDir().mkpath(folder) && plantAsNobody(folder)
+                                           : makeDownloadFolder(r.downloader)));
+    if (setup == Setup::SameSizeCopy || setup == Setup::EarlierCopy ||
+        setup == Setup::PlantedFolder)
+        QVERIFY(writeFile(path, existing));
+    const QString shared = QDir::tempPath() + '/' + fw;
+    QVERIFY(setup != Setup::PlantedInSharedTemp ||
+            (writeFile(shared, existing) && plantAsNobody(shared)));
+    QVERIFY(setup != Setup::FolderInTheWay || QDir().mkpath(path));
+    QVERIFY(setup != Setup::LinkAtPart ||
+            (writeFile(victim, "mine") && QFile::link(victim, path + ".part")));
     LogCapture capture;
-    QVERIFY(r.download());
+    const int outcomes = setup == Setup::FolderInTheWay ? 2 : 1;
+    QVERIFY(r.download(outcomes));
 
-    const bool curlSucceeds = curlError.isEmpty() && !curlOnPath;
-    const QString curlOutcome = curlSucceeds ? QStringLiteral("status 1 Download completed")
-                                             : fallbackFailed + curlError + QLatin1Char('*');
-    VERIFY_EVENTS(r.recorder.events, QStringList{hmm, curlOutcome} + ended(curlSucceeds, path));
-    QVERIFY(curlSucceeds || r.recorder.events.at(1).size() > fallbackFailed.size());
+    const bool success =
+        outcome == Outcome::Saved || outcome == Outcome::Cached || outcome == Outcome::CurlSaved;
+    const QStringList before =
+        outcome == Outcome::CurlSaved    ? QStringList{hmm, "status 1 Download completed"}
+        : outcome == Outcome::CurlFailed ? QStringList{hmm, fallbackFailed + curlFailure + '*'}
+        : outcome == Outcome::Refused    ? QStringList{"status 0 The download folder *"}
+                                         : QStringList();
+    VERIFY_EVENTS(r.recorder.events, (outcomes > 1 ? ended(false, path, name) : QStringList()) +
+                                         before + ended(success, path, name));
+    QVERIFY(success ||
+            r.recorder.events.value(r.recorder.events.size() - 3).size() > fallbackFailed.size());
     // No late second report, e.g. from the process object.
-    QVERIFY(!r.recorder.waitForTransferSignals(2, 300));
-    // Neither an error page nor a cut file is ever presented as the update file.
-    QCOMPARE(fileBytes(path) == served, curlSucceeds);
-    QVERIFY(!fileBytes(path).contains("404 Not Found"));
-    QVERIFY(!QFile::exists(workingDir.filePath(fw)));
-    QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
-    const QStringList warnings = capture.warnings();
-    QVERIFY2(warnings.filter(QRegularExpression("^(" + warning + ')')).size() == 1 &&
-                 warnings.size() == 1,
-             qPrintable(warnings.join(QLatin1Char('\n'))));
-    QCOMPARE(r.server.requestCount("GET", fw), curlOnPath ? 1 : 2);
-    QCOMPARE(std::any_of(r.recorder.progress.cbegin(), r.recorder.progress.cend(),
-                         [](qint64 value) { return value > 100; }),
-             progressAbove100);
+    QVERIFY(!r.recorder.waitForTransferSignals(outcomes + 1, 300));
+    // Neither an error page nor a cut file is ever presented as the update file, a failed
+    // attempt leaves an earlier complete copy as it was, and no link is followed.
+    const bool kept = outcome == Outcome::Cached || outcome == Outcome::Refused ||
+                      (!success && setup == Setup::EarlierCopy);
+    QCOMPARE(fileBytes(path), kept ? existing : success ? served : QByteArray());
+    QCOMPARE(QDir(folder).entryList(QDir::Files),
+             QFileInfo(path).isFile() ? QStringList{name} : QStringList());
+    QVERIFY(QDir(workingDir.path()).isEmpty());
+    QCOMPARE(fileBytes(victim), QByteArray(setup == Setup::LinkAtPart ? "mine" : ""));
+    const QString logged = capture.warnings().join('\n');
+    QVERIFY2(
+        QRegularExpression(QRegularExpression::anchoredPattern(warnings)).match(logged).hasMatch(),
+        qPrintable(logged));
+    const int gets = outcome == Outcome::Cached || outcome == Outcome::Refused  ? 0
+                     : outcome == Outcome::Saved || setup == Setup::CurlMissing ? 1
+                                                                                : 2;
+    // Qt may send a GET again on a fresh connection after the server closed one.
+    const int gotten = r.server.requestCount("GET", name);
+    QVERIFY2(gets < 2 ? gotten == gets : gotten >= gets, qPrintable(QString::number(gotten)));
+    QVERIFY(gets > 0 || r.recorder.progress.isEmpty());
+    if (outcome != Outcome::Saved)
+        return;
+    // One signal per chunk; without a known length a defined 0, never a division by 0.
+    const qint64 top = rule.body == Body::Chunked || rule.body == Body::Deflate ? 0 : 100;
+    QVERIFY(r.recorder.progress.size() >= (rule.body == Body::Trickle ? 5 : 1));
+    QVERIFY(std::is_sorted(r.recorder.progress.cbegin(), r.recorder.progress.cend()));
+    QCOMPARE(r.recorder.progress.last(), top);
 }
 
-void TestDownload::unwritableTargetThenNextDownload()
+void TestDownload::startBeforeCatalogue_data()
 {
-    // A folder in the way of a file large enough to pass through the partial file: both routes
-    // report it, and the next download carries none of its bytes.
-    OneRelease r(firmwareBytes(3 * 1024 * 1024, 5));
-    QVERIFY(QDir(tempDir).mkpath(fw));
-    LogCapture capture;
-    QVERIFY(r.download(2));
-    VERIFY_EVENTS(r.recorder.events, ended(false, path) +
-                                         QStringList{hmm, fallbackFailed + "curl: (23)*"} +
-                                         ended(false, path));
-    QCOMPARE(capture.linesStartingWith(QStringLiteral("WARN DW: Could not")).size(), 1);
-    QVERIFY(!QFile::exists(path + QStringLiteral(".part")));
+    QTest::addColumn<QByteArray>("catalogue"); // empty: 404
+    QTest::addColumn<QString>("reason");       // empty: downloaded
 
-    const QByteArray second = firmwareBytes(30000, 12);
-    r.server.addFile(QStringLiteral("two.tvq"), second);
-    r.server.setCatalogue(R"([{"file_name":"two.tvq","version":"2.0.0"}])");
-    r.recorder.events.clear();
-    QVERIFY(r.download());
-    const QString two = tempDir + QStringLiteral("/two.tvq");
-    QCOMPARE(r.recorder.events, ended(true, two, QStringLiteral("two.tvq")));
-    QCOMPARE(fileBytes(two), second);
-    QCOMPARE(r.recorder.progress.last(), qint64(100));
+    const QString noCatalogue = "The list of releases could not be fetched.*";
+    const QString noRelease = "The release server offers no update file that can be downloaded.";
+    QTest::newRow("catalogue still on its way") << QByteArray(R"([{"file_name":"fw.tvq"}])") << "";
+    QTest::newRow("catalogue not found") << QByteArray() << noCatalogue;
+    QTest::newRow("no release in it") << QByteArray("[]") << noRelease;
+    QTest::newRow("only a refused file name")
+        << QByteArray(R"([{"file_name":"../fw.tvq"}])") << noRelease;
 }
 
-void TestDownload::oneDownloadAtATime()
+void TestDownload::startBeforeCatalogue()
 {
-    // Nothing offered: no request at all.
+    QFETCH(QByteArray, catalogue);
+    QFETCH(QString, reason);
+
     OneRelease r(firmwareBytes(40000, 4));
-    QSignalSpy requests(&r.server, &ReleaseServer::requestReceived);
-    r.downloader.downloadFile();
-    QVERIFY(!requests.wait(500));
-
-    QVERIFY(fetchCatalogue(r.downloader));
+    r.server.setCatalogue(catalogue);
+    if (catalogue.isEmpty())
+        r.server.setRule("releases.json", {Head::Normal, Body::NotFound404});
     LogCapture capture;
+    // A press while the download runs is refused aloud.
+    connect(
+        &r.downloader, &Downloader::downloadingProgressBar, this,
+        [&] { r.downloader.downloadFile(); }, Qt::SingleShotConnection);
+    // Pressed at once, twice: the reply cannot have come yet, and one outcome follows.
+    r.downloader.fetchReleasesJson();
     r.downloader.downloadFile();
     r.downloader.downloadFile();
     QVERIFY(r.recorder.waitForTransferSignals(1));
     QVERIFY(!r.recorder.waitForTransferSignals(2, 500));
-    QCOMPARE(capture.lines(),
-             QStringList{"WARN DW: A download is already running; the new request is ignored"});
-    QCOMPARE(r.server.requestCount("HEAD", fw), 1);
-    QCOMPARE(r.server.requestCount("GET", fw), 1);
+    VERIFY_EVENTS(r.recorder.events,
+                  reason.isEmpty()
+                      ? ended(true, r.downloader.downloadDirectory + "/fw.tvq")
+                      : QStringList{"status 0 " + reason, "finished 0  ", "transfer 0"});
+    VERIFY_EVENTS(capture.warnings().mid(capture.warnings().size() - 1),
+                  {reason.isEmpty()
+                       ? "DW: A download is already running; the new request is ignored"
+                       : "DW: No download: " + reason});
+    QCOMPARE(r.server.requestCount("GET", fw), reason.isEmpty() ? 1 : 0);
+    if (!reason.isEmpty())
+        return;
+    // A second download in the same run carries none of the first one's bytes.
+    r.server.addFile("two.tvq", "second");
+    r.server.setCatalogue(R"([{"file_name":"two.tvq"}])");
+    QVERIFY(r.download(2));
+    QCOMPARE(fileBytes(r.downloader.downloadDirectory + "/two.tvq"), "second");
 }
 
-void TestDownload::untrustedCertificateFailsEverywhere()
+void TestDownload::tlsFallbackStaysSafe_data()
 {
-    OneRelease r(firmwareBytes(1000, 1), fw, ReleaseServer::Mode::Tls);
-    QSignalSpy fetched(&r.downloader, &Downloader::releasesJsonFetched);
-    QVERIFY(fetchCatalogue(r.downloader));
-    QCOMPARE(fetched.size(), 0);
+    // curl must neither read the user's configuration, which here switches the certificate
+    // check off, nor follow a server it trusts to plain http.
+    QTest::addColumn<bool>("redirect");
+    QTest::newRow("~/.curlrc says insecure, certificate untrusted") << false;
+    QTest::newRow("trusted server redirects to http") << true;
+}
 
-    // The fields are set as the catalogue would set them, to reach the download itself.
+void TestDownload::tlsFallbackStaysSafe()
+{
+    QFETCH(bool, redirect);
+    OneRelease r(firmwareBytes(1000, 1), fw, ReleaseServer::Mode::Tls);
+    ReleaseServer plain;
+    plain.addFile(fw, firmwareBytes(1000, 1));
+    const QString curlrc = qEnvironmentVariable("HOME") + "/.curlrc";
+    QVERIFY(writeFile(curlrc, "insecure\n"));
+    qputenv("CURL_CA_BUNDLE", redirect ? r.server.certificatePath().toUtf8() : "");
+    r.server.setRule(fw, {Head::Normal, redirect ? Body::Redirect : Body::Normal, -1, 0, 0, 0, 0,
+                          plain.baseUrl().toEncoded() + "/releases/fw.tvq"});
+    const auto restore = qScopeGuard([&] {
+        QFile::remove(curlrc);
+        qunsetenv("CURL_CA_BUNDLE");
+    });
+    // Qt would refuse the certificate for the catalogue too: its fields are set as it would.
     r.downloader.fileName = fw;
-    r.downloader.downloadUrl = r.server.baseUrl().toString() + QStringLiteral("/releases/fw.tvq");
+    r.downloader.downloadUrl = r.server.baseUrl().toString() + "/releases/fw.tvq";
     LogCapture capture;
     r.downloader.downloadFile();
     QVERIFY(r.recorder.waitForTransferSignals(1));
-
+    const QString path = r.downloader.downloadDirectory + "/fw.tvq";
     VERIFY_EVENTS(r.recorder.events,
-                  QStringList{hmm, fallbackFailed + "curl: (60)*"} + ended(false, path));
+                  QStringList{hmm, fallbackFailed + (redirect ? "curl: (1)*" : "curl: (60)*")} +
+                      ended(false, path));
     QVERIFY(capture.warnings().value(0).startsWith(
         "DW: Download error occurred: QNetworkReply::SslHandshakeFailedError"));
-    // Every handshake failed before a request was made.
-    QCOMPARE(r.server.requestCount("GET", QStringLiteral("releases.json")), 0);
-    QCOMPARE(r.server.requestCount("GET", fw), 0);
+    // Every handshake of Qt's failed before a request was made; curl got no further.
+    QCOMPARE(r.server.requestCount("GET", fw) + plain.requestCount("GET", fw), redirect ? 1 : 0);
     QVERIFY(!QFile::exists(path));
 }
 

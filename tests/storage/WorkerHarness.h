@@ -2,6 +2,7 @@
 
 #include "storage/FileManager.h"
 
+#include <QDesktopServices>
 #include <QThread>
 #include <QUrl>
 
@@ -11,11 +12,43 @@ class WorkerHarness : public QObject
 {
     Q_OBJECT
 public:
-    explicit WorkerHarness(VolumeList *volumes = nullptr, VolumeDismounter *dismounter = nullptr);
-    ~WorkerHarness() override;
+    explicit WorkerHarness(VolumeList *volumes = nullptr, VolumeDismounter *dismounter = nullptr)
+        : fileManager(volumes ? new FileManager(volumes, dismounter) : new FileManager())
+    {
+        fileManager->moveToThread(&thread);
+        connect(&thread, &QThread::finished, fileManager, &QObject::deleteLater);
+        thread.start();
+        QDesktopServices::setUrlHandler("file", this, "open");
+        connect(this, &WorkerHarness::downloadFinished, fileManager,
+                &FileManager::onDownloadFinished);
+        connect(this, &WorkerHarness::deviceSetToTransferMode, fileManager,
+                &FileManager::onDeviceSetToTransferMode);
+        connect(this, &WorkerHarness::requestOpenFolder, fileManager,
+                &FileManager::openFolderOnDevice);
+        connect(this, &WorkerHarness::requestEjectDevice, fileManager,
+                &FileManager::ejectDeviceAndEmit);
+        connect(fileManager, &FileManager::fileTransferComplete, this,
+                &WorkerHarness::fileTransferComplete);
+        connect(fileManager, &FileManager::copyProgress, this, &WorkerHarness::copyProgress);
+        connect(fileManager, &FileManager::ejectCompleted, this, &WorkerHarness::ejectCompleted);
+    }
+    ~WorkerHarness() override
+    {
+        QDesktopServices::unsetUrlHandler("file");
+        thread.quit();
+        thread.wait();
+    }
+
+    // Lives on the worker thread: connect to it directly to act in the middle of its work.
+    FileManager *fileManager;
 
 public slots:
-    void open(const QUrl &url);
+    void open(const QUrl &url)
+    {
+        const bool other = QThread::currentThread() != QObject::thread();
+        QMetaObject::invokeMethod(
+            this, [this, url, other] { emit opened(url, other); }, Qt::QueuedConnection);
+    }
 
 signals:
     void downloadFinished(bool success, QString updateFilePath, QString updateFileName);

@@ -9,8 +9,7 @@ if [[ "${1:-}" == "--inner" ]]; then
   shift 3
   mkdir -p "$work/realdev" "$work/mnt" && mount --bind /dev "$work/realdev" &&
     mount -t tmpfs -o mode=755 tovik-dev /dev || exit 1
-  for node in null zero full random urandom tty $TOVIK_LOOP_UPD $TOVIK_LOOP_TOVIK $TOVIK_LOOP_TINY \
-    $TOVIK_LOOP_SPACE; do
+  for node in null zero full random urandom tty $TOVIK_LOOP_UPD; do
     cp -a "$work/realdev/$(basename "$node")" /dev/ 2>/dev/null
   done
   umount "$work/realdev" && mkdir -p /dev/disk/by-label || exit 1
@@ -23,7 +22,7 @@ skip() {
   TOVIK_REAL_MOUNTS_SKIP="$1" exec "$binary" "${@:2}"
 }
 [[ $(id -u) -eq 0 ]] || skip "not running as root" "$@"
-for tool in losetup unshare mkfs.ext4 mount umount; do
+for tool in losetup unshare mkfs.ext4 e2fsck debugfs mount umount; do
   command -v "$tool" >/dev/null || skip "$tool is not installed" "$@"
 done
 
@@ -36,12 +35,12 @@ cleanup() {
 trap cleanup EXIT
 make_loop() { # variable size label
   truncate -s "$2" "$work/$1.img" && mkfs.ext4 -q -F -L "$3" "$work/$1.img" >/dev/null 2>&1 &&
-    attached+=("$(losetup -f --show "$work/$1.img")") && export "$1=${attached[-1]}"
+    attached+=("$(losetup -f --show "$work/$1.img")") && export "$1=${attached[-1]}" \
+    "$1_IMAGE=$work/$1.img"
 }
 # Root inside a container may still lack the right to make namespaces or mount: skip then too.
 mkdir -p "$work/probe"
-if ! make_loop TOVIK_LOOP_UPD 16M tovikupd || ! make_loop TOVIK_LOOP_TOVIK 16M TOVIK ||
-   ! make_loop TOVIK_LOOP_TINY 2M tovikupd || ! make_loop TOVIK_LOOP_SPACE 2M "tovik upd" ||
+if ! make_loop TOVIK_LOOP_UPD 16M tovikupd ||
    ! unshare --mount --propagation private mount "$TOVIK_LOOP_UPD" "$work/probe" >/dev/null 2>&1; then
   cleanup
   trap - EXIT

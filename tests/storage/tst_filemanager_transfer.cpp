@@ -1,22 +1,13 @@
 #include "LogCapture.h"
 #include "WorkerHarness.h"
 
+#include "diagnostics/Logging.h"
 #include "sim/volumes/SimulatedVolumes.h"
 
 #include <QtTest>
 
 // The update transfer, folder opening and eject of a FileManager on its own worker thread,
 // against folders that play the instrument's volumes.
-class TestFileManagerTransfer : public QObject
-{
-    Q_OBJECT
-private slots:
-    void transfer_data();
-    void transfer();
-    void lookupAndEject_data();
-    void lookupAndEject();
-};
-
 struct Fixture
 {
     QString volumeFolder(const QString &name)
@@ -36,95 +27,125 @@ static QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+enum class Fault {
+    None,
+    EmptySource,
+    EarlierTarget, // a "tvxxfer.tvq" from before is on the volume
+    Vanishes,      // the volume goes away after 8192 bytes
+    FullAt9000,    // the volume is full after 9000 bytes: the last write is short
+    SourceMissing,
+    SourceOnVolume, // the volume folder is the download folder: source and copy are one file
+    DeviceFull,     // the kernel refuses the data only when the buffered tail reaches it
+    DismountRefused,
+    SourceShrinks, // to 5000 bytes, after the first chunk
+    SourceGrows,   // by 4000 bytes, after the first chunk
+    FlushFails,    // the data never reaches the device
+    NamedTarget,   // the download itself is called "tvxxfer.tvq"
+    NamedTargetOverEarlier,
+};
+Q_DECLARE_METATYPE(Fault)
+
+class TestFileManagerTransfer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void transfer_data();
+    void transfer();
+    void lookupAndEject();
+    void waitsForTheUpdateVolume();
+};
+
 void TestFileManagerTransfer::transfer_data()
 {
-    QTest::addColumn<int>("size"); // of the source, -1: none
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<Fault>("fault");
     QTest::addColumn<QList<int>>("progress");
     QTest::addColumn<QString>("warning"); // empty: success
     QTest::addColumn<QStringList>("filesAfter");
-    QTest::addColumn<qint64>("copiedSize"); // of the file left on the volume, -1: the whole source
+    QTest::addColumn<qint64>("copiedSize"); // of the copy left on the volume, -1: the whole source
 
-    const QString copyFailed = QStringLiteral("FM: Failed to copy update file to \"tovikupd\"");
-    const QStringList renamed{QStringLiteral("tvxxfer.tvq")};
-    const QStringList unrenamed{QStringLiteral("update.tvq")};
+    const QString copyFailed = "FM: Failed to copy update file to \"tovikupd\"";
+    const QString renameFailed = "FM: Failed to rename file on \"tovikupd\"";
+    const QStringList renamed{"tvxxfer.tvq"};
+    const QStringList unrenamed{"update.tvq"};
     const QList<int> all{40, 81, 100};
 
-    QTest::newRow("10000 bytes in three chunks")
-        << 10000 << QString() << all << QString() << renamed << qint64(-1);
-    QTest::newRow("empty file, no progress")
-        << 0 << QString() << QList<int>{} << QString() << renamed << qint64(-1);
-    QTest::newRow("tvxxfer.tvq already there")
-        << 10000 << QStringLiteral("existing-target") << all
-        << QStringLiteral("FM: Failed to rename file on \"tovikupd\"")
-        << QStringList{QStringLiteral("tvxxfer.tvq"), QStringLiteral("update.tvq")} << qint64(-1);
-    QTest::newRow("volume vanishes mid-copy")
-        << 10000 << QStringLiteral("vanish-8192") << QList<int>{40, 81} << copyFailed << unrenamed
-        << qint64(8192);
-    QTest::newRow("volume fills up") << 10000 << QStringLiteral("capacity-6000") << QList<int>{40}
-                                     << copyFailed << unrenamed << qint64(4096);
-    QTest::newRow("source missing")
-        << -1 << QString() << QList<int>{} << copyFailed << QStringList() << qint64(0);
-    QTest::newRow("source already on the volume")
-        << 10000 << QStringLiteral("source-on-volume") << QList<int>{} << copyFailed << unrenamed
-        << qint64(-1);
-    // The kernel refuses the data only when the buffered tail reaches it at close.
-    QTest::newRow("device full at the final flush")
-        << 10000 << QStringLiteral("dev-full") << all << copyFailed << QStringList() << qint64(0);
-    QTest::newRow("dismount refused")
-        << 10000 << QStringLiteral("busy") << all
-        << QStringLiteral("FM: Failed to eject device \"tovikupd\"") << renamed << qint64(-1);
+    const auto row = [](const char *tag, Fault fault, const QList<int> &progress,
+                        const QString &warning, const QStringList &files, qint64 copied = -1) {
+        QTest::newRow(tag) << fault << progress << warning << files << copied;
+    };
+    row("10000 bytes in three chunks", Fault::None, all, "", renamed);
+    row("empty file, no progress", Fault::EmptySource, {}, "", renamed);
+    row("tvxxfer.tvq already there", Fault::EarlierTarget, all, renameFailed, renamed + unrenamed);
+    row("volume vanishes mid-copy", Fault::Vanishes, {40, 81}, copyFailed, unrenamed, 8192);
+    row("volume full in the last chunk", Fault::FullAt9000, {40, 81}, copyFailed, unrenamed, 9000);
+    row("source missing", Fault::SourceMissing, {}, copyFailed, {});
+    row("source already on the volume", Fault::SourceOnVolume, {}, copyFailed, unrenamed);
+    row("device full at the final flush", Fault::DeviceFull, all, copyFailed, {});
+    row("dismount refused", Fault::DismountRefused, all, "FM: Failed to eject device \"tovikupd\"",
+        renamed);
+    row("source shrinks meanwhile", Fault::SourceShrinks, {40, 50}, copyFailed, unrenamed, 5000);
+    row("source grows meanwhile", Fault::SourceGrows, all, copyFailed, unrenamed, 10000);
+    row("flush to the device fails", Fault::FlushFails, all, copyFailed, unrenamed);
+    row("download named tvxxfer.tvq", Fault::NamedTarget, all, "", renamed);
+    row("download named tvxxfer.tvq over an earlier one", Fault::NamedTargetOverEarlier, all,
+        renameFailed, {"tvxxfer.new", "tvxxfer.tvq"});
 }
 
 void TestFileManagerTransfer::transfer()
 {
     Fixture f;
-    QFETCH(int, size);
-    QFETCH(QString, fault);
+    QFETCH(Fault, fault);
     QFETCH(QList<int>, progress);
     QFETCH(QString, warning);
     QFETCH(QStringList, filesAfter);
     QFETCH(qint64, copiedSize);
 
-    const QString name = QStringLiteral("update.tvq");
-    const QString volume = f.volumeFolder(QStringLiteral("vol"));
-    // The volume folder is the download folder: source and destination are one file.
+    const bool named = fault == Fault::NamedTarget || fault == Fault::NamedTargetOverEarlier;
+    const QString name = named ? "tvxxfer.tvq" : "update.tvq";
+    const QString volume = f.volumeFolder("vol");
     const QString sourcePath =
-        QDir(fault == QLatin1String("source-on-volume") ? volume : f.dir.path()).filePath(name);
-    QByteArray source(qMax(size, 0), Qt::Uninitialized);
+        (fault == Fault::SourceOnVolume ? volume : f.dir.path()) + '/' + name;
+    QByteArray source(fault == Fault::EmptySource ? 0 : 10000, Qt::Uninitialized);
     for (int i = 0; i < source.size(); ++i)
         source[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
     QFile sourceFile(sourcePath);
-    QVERIFY(size < 0 || (sourceFile.open(QIODevice::WriteOnly) &&
-                         sourceFile.write(source) == size && sourceFile.flush()));
-    f.volumes.addVolume(QStringLiteral("tovikupd"), volume);
+    QVERIFY(fault == Fault::SourceMissing ||
+            (sourceFile.open(QIODevice::ReadWrite) && sourceFile.write(source) == source.size() &&
+             sourceFile.flush()));
+    f.volumes.addVolume("tovikupd", volume);
 
-    const QString target = QDir(volume).filePath(QStringLiteral("tvxxfer.tvq"));
-    if (fault == QLatin1String("existing-target")) {
-        QFile old(target);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier") == 7);
-    } else if (fault.startsWith(QLatin1String("vanish-"))) {
-        f.volumes.setVanishAfterBytes(QStringLiteral("tovikupd"), fault.mid(7).toLongLong());
-    } else if (fault.startsWith(QLatin1String("capacity-"))) {
-        f.volumes.setCapacity(QStringLiteral("tovikupd"), fault.mid(9).toLongLong());
-    } else if (fault == QLatin1String("dev-full")) {
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), QDir(volume).filePath(name)));
-    } else if (fault == QLatin1String("busy")) {
-        f.volumes.setDismountError(QStringLiteral("tovikupd"), QStringLiteral("busy"));
-    }
+    const bool earlier = fault == Fault::EarlierTarget || fault == Fault::NamedTargetOverEarlier;
+    QFile old(QDir(volume).filePath("tvxxfer.tvq"));
+    QVERIFY(!earlier ||
+            (old.open(QIODevice::WriteOnly) && old.write("earlier") == 7 && old.flush()));
+    if (fault == Fault::Vanishes)
+        f.volumes.setVanishAfterBytes("tovikupd", 8192);
+    if (fault == Fault::FullAt9000)
+        f.volumes.setCapacity("tovikupd", 9000);
+    if (fault == Fault::DeviceFull)
+        QVERIFY(QFile::link("/dev/full", QDir(volume).filePath(name)));
+    if (fault == Fault::DismountRefused)
+        f.volumes.setDismountError("tovikupd", "busy");
+    f.volumes.setFlushError("tovikupd", fault == Fault::FlushFails);
+    // Another program changes the source while the copy runs, right after its first chunk.
+    connect(
+        f.harness.fileManager, &FileManager::copyProgress, f.harness.fileManager,
+        [&, changed = false]() mutable {
+            if (!std::exchange(changed, true) && fault == Fault::SourceShrinks)
+                QVERIFY(sourceFile.resize(5000));
+            else if (changed && fault == Fault::SourceGrows && sourceFile.size() == 10000)
+                QVERIFY(sourceFile.write(QByteArray(4000, 'g')) == 4000 && sourceFile.flush());
+        },
+        Qt::DirectConnection);
 
     QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
     QSignalSpy percent(&f.harness, &WorkerHarness::copyProgress);
-    QSignalSpy dismounted(&f.volumes, &SimulatedVolumes::volumeDismounted);
     emit f.harness.downloadFinished(true, sourcePath, name);
     // A later failed download never replaces the file of a good one.
-    emit f.harness.downloadFinished(false, f.dir.filePath(QStringLiteral("second.tvq")),
-                                    QStringLiteral("second.tvq"));
+    emit f.harness.downloadFinished(false, f.dir.filePath("second.tvq"), "second.tvq");
     emit f.harness.deviceSetToTransferMode();
 
-    QVERIFY(done.wait(10000));
-    QVERIFY(!done.wait(300)); // exactly one result
-    QCOMPARE(done.size(), 1);
+    QVERIFY(done.wait(10000) && !done.wait(300)); // exactly one result
     QCOMPARE(done.constFirst().constFirst().toBool(), warning.isEmpty());
     QList<int> seen;
     for (const QList<QVariant> &args : std::as_const(percent))
@@ -132,89 +153,124 @@ void TestFileManagerTransfer::transfer()
     QCOMPARE(seen, progress);
     QCOMPARE(f.messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
 
-    // A failed copy leaves its partial file; a good one is byte for byte the source.
-    if (fault != QLatin1String("dev-full")) {
+    // A failed copy leaves its partial file; a good one is byte for byte the source; an earlier
+    // "tvxxfer.tvq" is never touched.
+    if (fault != Fault::DeviceFull)
         QCOMPARE(QDir(volume).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name),
                  filesAfter);
-        if (!filesAfter.isEmpty())
-            QCOMPARE(readAll(QDir(volume).filePath(filesAfter.constLast())),
-                     copiedSize < 0 ? source : source.left(copiedSize));
-    }
-    if (fault == QLatin1String("existing-target"))
-        QCOMPARE(readAll(target), QByteArray("earlier"));
+    for (const QString &file : filesAfter)
+        QCOMPARE(readAll(QDir(volume).filePath(file)),
+                 earlier && file == QLatin1String("tvxxfer.tvq")
+                     ? QByteArray("earlier")
+                     : source.left(copiedSize < 0 ? source.size() : copiedSize));
     // Only a dismount or a vanished volume leaves it unmounted.
-    QCOMPARE(f.volumes.isMounted(QStringLiteral("tovikupd")),
-             !warning.isEmpty() && !fault.startsWith(QLatin1String("vanish")));
-    QCOMPARE(dismounted.size(), warning.isEmpty() ? 1 : 0);
+    QCOMPARE(f.volumes.isMounted("tovikupd"), !warning.isEmpty() && fault != Fault::Vanishes);
+    QCOMPARE(f.volumes.dismountRequests().size(),
+             warning.isEmpty() || fault == Fault::DismountRefused ? 1 : 0);
 }
 
-void TestFileManagerTransfer::lookupAndEject_data()
-{
-    // Each volume: "label|flags" with r = read-only, n = not ready, m = folder missing,
-    // b = busy (refuses the dismount); the volumes get the folders v0, v1, ... in order.
-    QTest::addColumn<QStringList>("mounted");
-    QTest::addColumn<int>("winner"); // index of the volume opened and ejected, -1 for none
-
-    QTest::newRow("first of two of the same name")
-        << QStringList{QStringLiteral("TOVIK|"), QStringLiteral("TOVIK|")} << 0;
-    QTest::newRow("held open by another program") << QStringList{QStringLiteral("TOVIK|b")} << 0;
-    QTest::newRow("read-only, not ready and invalid skipped")
-        << QStringList{QStringLiteral("TOVIK|r"), QStringLiteral("TOVIK|n"),
-                       QStringLiteral("TOVIK|m"), QStringLiteral("TOVIK|")}
-        << 3;
-    QTest::newRow("wrong letter case") << QStringList{QStringLiteral("tovik|")} << -1;
-    QTest::newRow("other names around")
-        << QStringList{QStringLiteral("tovikupd|"), QStringLiteral("|"), QStringLiteral("TOVIK|")}
-        << 2;
-}
-
+// The transfer volume: the first of two of its name is opened (from the worker thread) and
+// ejected; a volume that only looks like it is never used; once it is gone, the eject says so.
 void TestFileManagerTransfer::lookupAndEject()
 {
     Fixture f;
-    QFETCH(QStringList, mounted);
-    QFETCH(int, winner);
-    const bool ejected = winner >= 0 && !mounted.at(winner).endsWith(QLatin1Char('b'));
-
-    for (int i = 0; i < mounted.size(); ++i) {
-        const QStringList parts = mounted.at(i).split(QLatin1Char('|'));
-        const QString flags = parts.at(1);
-        const SimulatedVolumes::Flags state{/*readOnly*/ flags.contains(QLatin1Char('r')),
-                                            /*ready*/ !flags.contains(QLatin1Char('n'))};
-        f.volumes.addVolume(parts.at(0),
-                            flags.contains(QLatin1Char('m'))
-                                ? f.dir.filePath(QStringLiteral("gone"))
-                                : f.volumeFolder(QStringLiteral("v%1").arg(i)),
-                            state);
-        if (flags.contains(QLatin1Char('b')))
-            f.volumes.setDismountError(parts.at(0), QStringLiteral("busy"));
-    }
-
+    f.volumes.addVolume("tovik", f.volumeFolder("case"));
+    f.volumes.addVolume("TOVIK", f.dir.filePath("gone")); // listed, but its folder is missing
+    f.volumes.addVolume("TOVIK", f.volumeFolder("first"));
+    f.volumes.addVolume("TOVIK", f.volumeFolder("second"));
     QSignalSpy opened(&f.harness, &WorkerHarness::opened);
-    QSignalSpy ejectedSpy(&f.harness, &WorkerHarness::ejectCompleted);
-    QSignalSpy dismounted(&f.volumes, &SimulatedVolumes::volumeDismounted);
+    QSignalSpy ejected(&f.harness, &WorkerHarness::ejectCompleted);
     // Served in order: the eject's answer closes the window for the opens.
-    for (const QString &folder : {QStringLiteral("projects"), QStringLiteral("MIDI_Clips")})
-        emit f.harness.requestOpenFolder(QStringLiteral("TOVIK"), folder);
-    emit f.harness.requestEjectDevice(QStringLiteral("TOVIK"));
-
-    QVERIFY(ejectedSpy.wait(5000));
-    QCOMPARE(ejectedSpy.size(), 1);
-    QCOMPARE(ejectedSpy.constFirst().constFirst().toBool(), ejected);
-    QCOMPARE(dismounted.size(), ejected ? 1 : 0);
-    if (winner < 0) {
-        QVERIFY(!opened.wait(300));
-        QCOMPARE(
-            f.messages.warnings(),
-            QStringList{QStringLiteral("FM: Cannot eject - no mounted volume named \"TOVIK\"")});
-        return;
-    }
+    for (const char *folder : {"projects", "MIDI_Clips"})
+        emit f.harness.requestOpenFolder("TOVIK", folder);
+    emit f.harness.requestEjectDevice("TOVIK");
+    QVERIFY(ejected.wait(5000));
     QTRY_COMPARE(opened.size(), 2);
-    const QString root = f.dir.filePath(QStringLiteral("v%1").arg(winner));
-    QCOMPARE(opened.at(0).at(0).toUrl(), QUrl::fromLocalFile(root + QStringLiteral("/projects")));
-    QCOMPARE(opened.at(1).at(0).toUrl(), QUrl::fromLocalFile(root + QStringLiteral("/MIDI_Clips")));
+    QCOMPARE(opened.at(0).at(0).toUrl(), QUrl::fromLocalFile(f.dir.filePath("first/projects")));
+    QCOMPARE(opened.at(1).at(0).toUrl(), QUrl::fromLocalFile(f.dir.filePath("first/MIDI_Clips")));
     QVERIFY2(opened.at(0).at(1).toBool(), "handed to the desktop from the worker thread");
-    QCOMPARE(f.volumes.dismountRequests(), QStringList{root});
+    QCOMPARE(f.volumes.dismountRequests(), QStringList{f.dir.filePath("first")});
     QVERIFY(f.messages.warnings().isEmpty());
+
+    f.volumes.removeVolume("TOVIK");
+    f.volumes.removeVolume("TOVIK");
+    emit f.harness.requestOpenFolder("TOVIK", "projects");
+    emit f.harness.requestEjectDevice("TOVIK");
+    QVERIFY(ejected.wait(5000));
+    QCOMPARE(ejected.at(0).constFirst().toBool(), true);
+    QCOMPARE(ejected.at(1).constFirst().toBool(), false);
+    QCOMPARE(f.messages.warnings(), {"FM: Cannot eject - no mounted volume named \"TOVIK\""});
+    QCOMPARE(opened.size(), 2);
+}
+
+// The update volume shows up late or never: the FileManager looks every three seconds, on the
+// real clock, five waits at most, and never writes to volumes that only look like it.
+void TestFileManagerTransfer::waitsForTheUpdateVolume()
+{
+    initLogging("test");
+    QFile log(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                   "/Tovik-Instruments/Tovik Updater/logs")
+                  .entryInfoList({"updater-*.log"}, QDir::Files, QDir::Time)
+                  .value(0)
+                  .filePath());
+    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text) && log.seek(log.size()));
+    Fixture f;
+    const QString source = f.dir.filePath("fw.tvq");
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(10000, 'x')) == 10000);
+    file.close();
+    const QStringList decoys{"ro", "notready", "caps"};
+    f.volumes.addVolume("tovikupd", f.volumeFolder(decoys[0]), {true, true});
+    f.volumes.addVolume("tovikupd", f.volumeFolder(decoys[1]), {false, false});
+    f.volumes.addVolume("TOVIKUPD", f.volumeFolder(decoys[2]));
+    f.volumes.setVolumeFolder("tovikupd", f.volumeFolder("vol"));
+    QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
+    emit f.harness.downloadFinished(true, source, "fw.tvq");
+
+    // Looks at 0, 3, 6 and 9 s miss it; the fifth, at about 12 s, finds it.
+    QElapsedTimer clock;
+    const auto tookMs = [&](qint64 from, qint64 to) {
+        const qint64 ms = clock.restart();
+        return ms >= from && ms < to;
+    };
+    clock.start();
+    emit f.harness.deviceSetToTransferMode();
+    int looksBeforeMount = -1;
+    QTimer::singleShot(10000, &f.volumes, [&] {
+        looksBeforeMount = f.volumes.lookupCount();
+        f.volumes.present("tovikupd");
+    });
+    QVERIFY(done.wait(20000) && tookMs(11000, 15000));
+    QCOMPARE(looksBeforeMount, 4);
+    QStringList traces;
+    for (const QString &line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
+        traces.append(line.mid(24));
+    QCOMPARE(traces, (QStringList{"TRACE FM: copying fw.tvq -> tovikupd", "TRACE FM: copy complete",
+                                  "TRACE FM: renamed, dismounting", "TRACE FM: dismounted OK"}));
+
+    // Never there: one look at once and one after each of five waits, then false, silently.
+    f.volumes.resetCounters();
+    clock.restart();
+    emit f.harness.deviceSetToTransferMode();
+    QVERIFY(done.wait(25000) && tookMs(14000, 19000));
+    QCOMPARE(f.volumes.lookupCount(), 6);
+    // The counter stays where the give-up left it: the next start looks once and reports at
+    // once.
+    emit f.harness.deviceSetToTransferMode();
+    QVERIFY(done.wait(2500));
+    QCOMPARE(f.volumes.lookupCount(), 7);
+    // Once the volume is there it is used straight away, whatever the counter said.
+    QVERIFY(QFile::remove(f.dir.filePath("vol/tvxxfer.tvq")));
+    f.volumes.present("tovikupd");
+    emit f.harness.deviceSetToTransferMode();
+    QVERIFY(done.wait(5000));
+    QList<bool> results;
+    for (const QList<QVariant> &args : std::as_const(done))
+        results.append(args.constFirst().toBool());
+    QCOMPARE(results, (QList<bool>{true, false, false, true}));
+    QVERIFY(f.messages.warnings().isEmpty());
+    for (const QString &decoy : decoys)
+        QVERIFY(QDir(f.dir.filePath(decoy)).isEmpty());
 }
 
 QTEST_MAIN(TestFileManagerTransfer)
