@@ -1,6 +1,6 @@
 #include "storage/LinuxUnmount.h"
 
-#include "storage/StorageLogic.h"
+#include "storage/UDisks2MountPoints.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

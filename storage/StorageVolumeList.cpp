@@ -1,6 +1,6 @@
 #include "storage/StorageVolumeList.h"
 
-#include "storage/StorageLogic.h"
+#include "storage/UdevLabel.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,6 @@
 
 #if defined(Q_OS_WIN)
 #include "storage/DriveDismount.h"
-#include "storage/StorageLogic.h"
 #elif defined(Q_OS_LINUX)
 #include "storage/LinuxUnmount.h"
 #endif
@@ -17,7 +16,8 @@ SystemDismounter::SystemDismounter(const QString &address)
 bool SystemDismounter::dismount(const QString &rootPath)
 {
 #if defined(Q_OS_WIN)
-    return dismountDrive(windowsDevicePath(rootPath).toStdWString());
+    // The device of a drive root such as "X:/" is "\\.\X:".
+    return dismountDrive(QStringLiteral("\\\\.\\%1").arg(rootPath.left(2)).toStdWString());
 #elif defined(Q_OS_LINUX)
     return unmountLinuxVolume(rootPath, busAddress);
 #else
