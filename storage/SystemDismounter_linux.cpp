@@ -1,4 +1,4 @@
-#include "storage/LinuxUnmount.h"
+#include "storage/SystemDismounter.h"
 
 #include "storage/UDisks2MountPoints.h"
 
@@ -121,7 +121,8 @@ QDBusConnection connectBus(const QString &busAddress)
 }
 } // namespace
 
-bool unmountLinuxVolume(const QString &rootPath, const QString &busAddress)
+// Blocks the worker for at most the D-Bus timeouts above.
+bool SystemDismounter::dismount(const QString &rootPath)
 {
     const QDBusConnection bus = connectBus(busAddress);
     if (!bus.isConnected()) {
