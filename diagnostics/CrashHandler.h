@@ -19,7 +19,7 @@ void prepareThreadForCrashHandling();
 // Asks the operating system to keep its own dumps of this executable (Windows: the error-
 // reporting LocalDumps key for the log directory; elsewhere: the core-file size limit raised to
 // the hard limit, cores going where the kernel's core pattern says). Logs what it did; returns
-// true on success.
+// true on success. In LocalDumps_*.cpp: unlike the handlers, it runs at start-up and uses Qt.
 bool setupWerLocalDumps();
 
 // The std::terminate handler: logs the reason, writes a dump and aborts.
@@ -31,15 +31,3 @@ bool setupWerLocalDumps();
 
 // The kernel's id of the calling thread (GetCurrentThreadId on Windows, gettid on Linux).
 std::uint64_t currentThreadId();
-
-#ifndef _WIN32
-// What raiseCoreDumpLimit() did: the soft core-file size limit raised to the hard one.
-struct CoreDumpSettings
-{
-    bool raised = false;     // setrlimit succeeded
-    bool unlimited = false;  // the limit now in force is RLIM_INFINITY
-    std::uint64_t limit = 0; // otherwise, in bytes
-    char pattern[256] = {};  // /proc/sys/kernel/core_pattern, empty when unreadable
-};
-CoreDumpSettings raiseCoreDumpLimit();
-#endif

@@ -13,7 +13,6 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -389,30 +388,6 @@ void abortAfterLogging()
 {
     abortingAfterLog.store(true);
     std::abort();
-}
-
-CoreDumpSettings raiseCoreDumpLimit()
-{
-    CoreDumpSettings settings;
-    rlimit limit{};
-    if (getrlimit(RLIMIT_CORE, &limit) == 0) {
-        limit.rlim_cur = limit.rlim_max;
-        settings.raised = setrlimit(RLIMIT_CORE, &limit) == 0;
-    }
-    if (getrlimit(RLIMIT_CORE, &limit) == 0) {
-        settings.unlimited = limit.rlim_cur == RLIM_INFINITY;
-        settings.limit = static_cast<std::uint64_t>(limit.rlim_cur);
-    }
-    const int file = ::open("/proc/sys/kernel/core_pattern", O_RDONLY | O_CLOEXEC);
-    if (file >= 0) {
-        const ssize_t n = ::read(file, settings.pattern, sizeof settings.pattern - 1);
-        ::close(file);
-        std::size_t len = n > 0 ? static_cast<std::size_t>(n) : 0;
-        while (len > 0 && settings.pattern[len - 1] == '\n')
-            --len;
-        settings.pattern[len] = '\0';
-    }
-    return settings;
 }
 
 std::intptr_t crashLogSink(int descriptor)

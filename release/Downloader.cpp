@@ -129,10 +129,17 @@ void Downloader::failWithoutDownload(const QString &path, const QString &name,
                                      const QString &reason)
 {
     qWarning().noquote() << "DW: No download:" << reason;
-    downloadInProgress = false;
-    emit downloadStatus(false, reason);
-    emit downloadFinished(false, path, name);
-    emit setDeviceToTransferMode(false);
+    endAttempt(false, path, name, reason);
+}
+
+void Downloader::endAttempt(bool success, const QString &path, const QString &name,
+                            const QString &status, AttemptEnd end)
+{
+    downloadInProgress = end == AttemptEnd::FallbackFollows;
+    if (!status.isEmpty())
+        emit downloadStatus(success, status);
+    emit downloadFinished(success, path, name);
+    emit setDeviceToTransferMode(success);
 }
 
 QString Downloader::refusedDownloadFolder()
@@ -196,9 +203,7 @@ void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QSt
         const QFileInfo existing(downloadFilePath);
         if (!existing.isSymLink() && existing.isFile() && existing.size() == expectedBytes) {
             logTrace(QStringLiteral("DW: Complete copy already at ") + downloadFilePath);
-            downloadInProgress = false;
-            emit downloadFinished(true, downloadFilePath, requestedName);
-            emit setDeviceToTransferMode(true);
+            endAttempt(true, downloadFilePath, requestedName);
             return;
         }
     }
@@ -332,31 +337,28 @@ void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requested
     // The very URL Qt asked for, encoding included.
     const QString url = reply->request().url().toString(QUrl::FullyEncoded);
     const QString path = downloadDirectory + QLatin1Char('/') + requestedName;
-    if (reply->error() != QNetworkReply::NoError) {
-        discardPartialFile();
-        downloadBuffer = QByteArray();
+    const bool saved = reply->error() == QNetworkReply::NoError && receivedWholeFile(reply) &&
+                       saveDownloadedFile(path, downloadBuffer);
+    // The file is on disk or is fetched again: neither the bytes nor a partial file are needed.
+    discardPartialFile();
+    downloadBuffer = QByteArray();
+    if (!saved)
         downloadWithCurl(url, path);
-        return;
-    }
+}
+
+bool Downloader::receivedWholeFile(QNetworkReply *reply) const
+{
     // Fewer or more bytes than announced, or than the release has: what we hold is not the file
     // the server meant, even when the body simply ended early without a Content-Length.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     const qint64 wanted = length.isValid() && length.toLongLong() != bytesReceived
                               ? length.toLongLong()
                               : expectedBytes;
-    if (wanted >= 0 && wanted != bytesReceived) {
-        qWarning().noquote() << "DW: Download incomplete: received" << bytesReceived << "of"
-                             << wanted << "bytes";
-        discardPartialFile();
-        downloadBuffer = QByteArray();
-        downloadWithCurl(url, path);
-        return;
-    }
-    const bool saved = saveDownloadedFile(path, downloadBuffer);
-    // The file is on disk (or about to be fetched again): the memory is not needed any more.
-    downloadBuffer = QByteArray();
-    if (!saved)
-        downloadWithCurl(url, path);
+    if (wanted < 0 || wanted == bytesReceived)
+        return true;
+    qWarning().noquote() << "DW: Download incomplete: received" << bytesReceived << "of" << wanted
+                         << "bytes";
+    return false;
 }
 
 bool Downloader::saveDownloadedFile(const QString &path, const QByteArray &data)
@@ -373,17 +375,14 @@ bool Downloader::saveDownloadedFile(const QString &path, const QByteArray &data)
     if (saved) {
         downloadFilePath = path;
         logTrace(QStringLiteral("DW: Update file saved at ") + path);
-        downloadInProgress = false;
-        emit downloadFinished(true, downloadFilePath, name);
-        emit setDeviceToTransferMode(true);
+        endAttempt(true, downloadFilePath, name);
         return true;
     }
     if (!alreadyReported && !diskWriteFailed)
         qWarning().noquote() << "DW: Could not save the update file" << path << ":"
                              << QString::fromStdString(error);
     QFile::remove(partialPath);
-    emit downloadFinished(false, downloadFilePath, name);
-    emit setDeviceToTransferMode(false);
+    endAttempt(false, downloadFilePath, name, QString(), AttemptEnd::FallbackFollows);
     return false;
 }
 
@@ -392,7 +391,7 @@ void Downloader::downloadWithCurl(const QString &url, const QString &outputPath)
     emit downloadStatus(true, QStringLiteral("Hmm, the download didn\u2019t go through"));
     const QString refusal = refusedDownloadFolder();
     if (!refusal.isEmpty()) {
-        finishFallback(nullptr, outputPath, false, QStringLiteral("Fallback failed: ") + refusal);
+        finishFallback(nullptr, outputPath, false, refusal);
         return;
     }
     logTrace(QStringLiteral("DW: Falling back to curl for ") + url);
@@ -401,23 +400,20 @@ void Downloader::downloadWithCurl(const QString &url, const QString &outputPath)
     QFile::remove(curlOutput);
     auto *process = new QProcess(this);
     connect(process, &QProcess::finished, this,
-            [this, process, outputPath](int exitCode, QProcess::ExitStatus status) {
+            [this, process, outputPath, curlOutput](int exitCode, QProcess::ExitStatus status) {
                 const bool ran = exitCode == 0 && status == QProcess::NormalExit;
                 const QString problem = ran ? checkCurlResult(outputPath)
                                             : QString::fromUtf8(process->readAllStandardError());
-                if (!ran || !problem.isEmpty())
-                    QFile::remove(outputPath + QLatin1String(".part"));
-                finishFallback(process, outputPath, problem.isEmpty() && ran,
-                               problem.isEmpty() && ran
-                                   ? QStringLiteral("Download completed")
-                                   : QStringLiteral("Fallback failed: ") + problem);
+                const bool success = ran && problem.isEmpty();
+                if (!success)
+                    QFile::remove(curlOutput);
+                finishFallback(process, outputPath, success, problem);
             });
     // A program that never starts never finishes either: report it instead of waiting.
     connect(process, &QProcess::errorOccurred, this,
             [this, process, outputPath](QProcess::ProcessError error) {
                 if (error == QProcess::FailedToStart)
-                    finishFallback(process, outputPath, false,
-                                   QStringLiteral("Fallback failed: ") + process->errorString());
+                    finishFallback(process, outputPath, false, process->errorString());
             });
     process->start(QStringLiteral("curl"), curlFallbackArguments(url, curlOutput),
                    QIODevice::ReadWrite);
@@ -440,14 +436,12 @@ QString Downloader::checkCurlResult(const QString &outputPath)
 }
 
 void Downloader::finishFallback(QProcess *process, const QString &outputPath, bool success,
-                                const QString &message)
+                                const QString &problem)
 {
-    const QString name = QFileInfo(outputPath).fileName();
+    const QString message = success ? QStringLiteral("Download completed")
+                                    : QStringLiteral("Fallback failed: ") + problem;
     logTrace(QStringLiteral("DW: curl ended: ") + message);
-    downloadInProgress = false;
-    emit downloadStatus(success, message);
-    emit downloadFinished(success, outputPath, name);
-    emit setDeviceToTransferMode(success);
+    endAttempt(success, outputPath, QFileInfo(outputPath).fileName(), message);
     if (process)
         process->deleteLater();
 }

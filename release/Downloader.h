@@ -72,11 +72,19 @@ private slots:
     void onReadyRead(QNetworkReply *reply);
 
 private:
+    // After a failed save the fallback still follows, so the download is not over yet.
+    enum class AttemptEnd { DownloadOver, FallbackFollows };
+
     QNetworkRequest plainRequest(const QUrl &url) const;
+    // The one place an attempt reports its outcome, in the order the receivers rely on: the
+    // status message where there is one, then the file, then the switch to update mode.
+    void endAttempt(bool success, const QString &path, const QString &name,
+                    const QString &status = QString(), AttemptEnd end = AttemptEnd::DownloadOver);
     void failWithoutDownload(const QString &path, const QString &name, const QString &reason);
     QString refusedDownloadFolder();
     void onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName);
     void checkSpeed();
+    bool receivedWholeFile(QNetworkReply *reply) const;
     bool saveDownloadedFile(const QString &path, const QByteArray &data);
     bool openPartialFile();
     void spillToPartialFile();
@@ -84,7 +92,7 @@ private:
     void downloadWithCurl(const QString &url, const QString &outputPath);
     QString checkCurlResult(const QString &outputPath);
     void finishFallback(QProcess *process, const QString &outputPath, bool success,
-                        const QString &message);
+                        const QString &problem);
 
     QString serverBaseUrl;
     QSet<QNetworkReply *> catalogueReplies;

@@ -1,19 +1,11 @@
 #include "storage/DeviceFlush.h"
 
+#include "storage/WidePath.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
-
-namespace {
-std::wstring widePath(const std::string &path)
-{
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), nullptr, 0);
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), length);
-    return wide;
-}
-} // namespace
 
 int openFileForFlushing(const std::string &path)
 {

@@ -2,9 +2,9 @@
 
 #include "diagnostics/Logging.h"
 #include "storage/DeviceFlush.h"
-#include "storage/StorageLogic.h"
 #include "storage/StorageVolumeList.h"
 #include "storage/SystemDismounter.h"
+#include "storage/UpdateCopy.h"
 #include "storage/VolumeDismounter.h"
 #include "storage/VolumeList.h"
 

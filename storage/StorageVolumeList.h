@@ -2,10 +2,11 @@
 
 #include "storage/VolumeList.h"
 
-#include <QHash>
+#include <functional>
 
-// The system's mounted volumes through QStorageInfo. On Linux the label is the one udev
-// publishes as a link in /dev/disk/by-label, which Qt 6.4 hands back still escaped.
+class QStorageInfo;
+
+// The system's mounted volumes through QStorageInfo.
 class StorageVolumeList : public VolumeList
 {
 public:
@@ -14,9 +15,11 @@ public:
     QList<VolumeEntry> mountedVolumes() override;
     std::unique_ptr<QFile> fileOnVolume(const QString &path) override;
 
-    // Canonical device path -> decoded label, from the links in a by-label folder.
-    static QHash<QString, QString> readLabels(const QString &byLabelDir);
-
 private:
+    // How this system names a volume, looked up once per listing: on Linux by the label that
+    // udev publishes as a link in byLabelDir (Qt 6.4 hands it back still escaped), elsewhere by
+    // Qt's own display name.
+    std::function<QString(const QStorageInfo &)> displayNames() const;
+
     QString byLabelDir;
 };

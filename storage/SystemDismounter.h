@@ -8,8 +8,11 @@
 class SystemDismounter : public VolumeDismounter
 {
 public:
-    // An empty address means the system bus; tests hand in a private bus.
-    explicit SystemDismounter(const QString &busAddress = QString());
+    // An empty address means the system bus; tests hand in a private bus. Windows has no bus.
+    explicit SystemDismounter(const QString &address = QString())
+        : busAddress(address)
+    {
+    }
 
     bool dismount(const QString &rootPath) override;
 

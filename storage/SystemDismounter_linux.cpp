@@ -1,6 +1,6 @@
-#include "storage/LinuxUnmount.h"
+#include "storage/SystemDismounter.h"
 
-#include "storage/StorageLogic.h"
+#include "storage/UDisks2MountPoints.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -121,7 +121,8 @@ QDBusConnection connectBus(const QString &busAddress)
 }
 } // namespace
 
-bool unmountLinuxVolume(const QString &rootPath, const QString &busAddress)
+// Blocks the worker for at most the D-Bus timeouts above.
+bool SystemDismounter::dismount(const QString &rootPath)
 {
     const QDBusConnection bus = connectBus(busAddress);
     if (!bus.isConnected()) {

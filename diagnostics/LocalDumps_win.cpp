@@ -5,13 +5,9 @@
 #include "diagnostics/Logging.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-
 #include <QDir>
-
-#ifdef Q_OS_WIN
+#include <QFileInfo>
 #include <QSettings>
-#endif
 
 bool setupWerLocalDumps()
 {
@@ -19,8 +15,6 @@ bool setupWerLocalDumps()
     if (executable.isEmpty())
         return false;
     const QString logDir = logState().logDir;
-
-#ifdef Q_OS_WIN
     QSettings settings(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\") +
                            QStringLiteral("Windows Error Reporting\\LocalDumps\\") + executable,
                        QSettings::NativeFormat);
@@ -30,14 +24,5 @@ bool setupWerLocalDumps()
     settings.sync();
     const bool enabled = settings.status() == QSettings::NoError;
     writeLogLine(formatLocalDumpsLine(logTimestamp(), executable, logDir, enabled));
-#else
-    // Here the system's own dump is the core file, written where the kernel's core pattern says.
-    const CoreDumpSettings cores = raiseCoreDumpLimit();
-    const bool enabled = cores.raised && (cores.unlimited || cores.limit > 0);
-    writeLogLine(formatCoreDumpsLine(
-        logTimestamp(), executable,
-        coreDumpLocation(QString::fromLocal8Bit(cores.pattern), QDir::currentPath()),
-        cores.unlimited ? QStringLiteral("unlimited") : QString::number(cores.limit), enabled));
-#endif
     return enabled;
 }

@@ -1,4 +1,6 @@
-#include "storage/StorageLogic.h"
+#include "storage/UDisks2MountPoints.h"
+#include "storage/UdevLabel.h"
+#include "storage/UpdateCopy.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -25,7 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (p.isEmpty() || !sameMountPoint(p, p))
             std::abort();
     }
-    windowsDevicePath(QString::fromUtf8(bytes));
 
     if (size >= 16) {
         qint64 copied = 0;

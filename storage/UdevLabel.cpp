@@ -1,31 +1,6 @@
-#include "storage/StorageLogic.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include "storage/UdevLabel.h"
 
 #include <cstring>
-#include <limits>
-
-int copyPercentage(qint64 copied, qint64 total)
-{
-    if (total <= 0 || copied <= 0)
-        return 0;
-    if (copied >= total)
-        return 100;
-    // copied < total here; only absurd sizes would overflow copied * 100.
-    if (copied <= std::numeric_limits<qint64>::max() / 100)
-        return static_cast<int>(copied * 100 / total);
-    return static_cast<int>(copied / (total / 100));
-}
-
-QString copyNameOnVolume(const QString &fileName, const QString &targetName)
-{
-    if (fileName.compare(targetName, Qt::CaseInsensitive) != 0)
-        return fileName;
-    // Same length, so it stays an 8.3 name.
-    return QFileInfo(targetName).completeBaseName() + QStringLiteral(".new");
-}
 
 static int hexValue(char c)
 {
@@ -123,28 +98,4 @@ QByteArray encodeUdevLabel(const QByteArray &label)
         ++i;
     }
     return out;
-}
-
-QString windowsDevicePath(const QString &rootPath)
-{
-    return QStringLiteral("\\\\.\\%1").arg(rootPath.left(2));
-}
-
-QStringList decodeMountPoints(const QList<QByteArray> &mountPoints)
-{
-    QStringList result;
-    for (const QByteArray &raw : mountPoints) {
-        const qsizetype end = raw.indexOf('\0');
-        const QByteArray path = end < 0 ? raw : raw.left(end);
-        if (!path.isEmpty())
-            result.append(QFile::decodeName(path));
-    }
-    return result;
-}
-
-bool sameMountPoint(const QString &a, const QString &b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    return QDir::cleanPath(a) == QDir::cleanPath(b);
 }
