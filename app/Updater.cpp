@@ -23,22 +23,43 @@
 
 Updater::Updater(const UpdaterParts &parts)
 {
+    createObjects(parts);
+    startWorkerThread();
+    requestCatalogue();
+    connectObjects();
+    createEngine();
+    createBridge();
+    followUpdateFinish();
+    loadWindow(parts);
+}
+
+void Updater::createObjects(const UpdaterParts &parts)
+{
     midi = parts.makeMidiHandler();
     release = parts.makeDownloader();
     storage = parts.makeFileManager();
     controller = std::make_unique<MainController>();
+}
 
+void Updater::startWorkerThread()
+{
     worker = new QThread();
     storage->moveToThread(worker);
     // A stack overflow on the worker thread must still leave a report.
     QObject::connect(worker, &QThread::started, worker, &prepareThreadForCrashHandling,
                      Qt::DirectConnection);
     worker->start();
+}
 
+void Updater::requestCatalogue()
+{
     QObject::connect(release.get(), &Downloader::releasesJsonFetched, release.get(),
                      UpdateAvailabilityCheck{release.get()}, Qt::DirectConnection);
     release->fetchReleasesJson();
+}
 
+void Updater::connectObjects()
+{
     QObject::connect(midi.get(), &MidiHandler::tovikReceivedVersion, release.get(),
                      &Downloader::tovikReceivedVersion);
     QObject::connect(release.get(), &Downloader::downloadFinished, storage,
@@ -60,28 +81,40 @@ Updater::Updater(const UpdaterParts &parts)
                      &MainController::ejectCompleted);
     QObject::connect(worker, &QThread::finished, storage, &QObject::deleteLater);
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+}
 
+void Updater::createEngine()
+{
     qmlEngine = std::make_unique<QQmlApplicationEngine>();
     QQmlContext *context = qmlEngine->rootContext();
     context->setContextProperty(QStringLiteral("midiHandler"), midi.get());
     context->setContextProperty(QStringLiteral("downloader"), release.get());
     context->setContextProperty(QStringLiteral("mainController"), controller.get());
+}
 
+void Updater::createBridge()
+{
     bridge = std::make_unique<FileManagerBridge>();
-    context->setContextProperty(QStringLiteral("fileManagerBridge"), bridge.get());
+    qmlEngine->rootContext()->setContextProperty(QStringLiteral("fileManagerBridge"), bridge.get());
 
     QObject::connect(bridge.get(), &FileManagerBridge::requestOpenFolder, storage,
                      &FileManager::openFolderOnDevice, Qt::QueuedConnection);
     QObject::connect(bridge.get(), &FileManagerBridge::requestEjectDevice, storage,
                      &FileManager::ejectDeviceAndEmit, Qt::QueuedConnection);
+}
 
+void Updater::followUpdateFinish()
+{
     QObject::connect(midi.get(), &MidiHandler::updateTransferDone, midi.get(), [this] {
         updateFinishing = true;
         sinceCopy.start();
     });
     QObject::connect(midi.get(), &MidiHandler::deviceReenumerationFinished, midi.get(),
                      [this] { updateFinishing = false; });
+}
 
+void Updater::loadWindow(const UpdaterParts &parts)
+{
     url = parts.mainQmlUrl;
     QObject::connect(
         qmlEngine.get(), &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),

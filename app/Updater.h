@@ -39,6 +39,18 @@ public:
     int runEventLoop();
 
 private:
+    // The start-up steps, in the order the constructor runs them.
+    void createObjects(const UpdaterParts &parts);
+    // The FileManager moves there before the thread starts and before anything connects to it.
+    void startWorkerThread();
+    void requestCatalogue();
+    void connectObjects();
+    void createEngine();
+    void createBridge();
+    // Notes, for runEventLoop, when the update-finish sequence after a copy starts and ends.
+    void followUpdateFinish();
+    void loadWindow(const UpdaterParts &parts);
+
     std::unique_ptr<MidiHandler> midi;
     std::unique_ptr<Downloader> release;
     FileManager *storage = nullptr;

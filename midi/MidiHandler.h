@@ -10,7 +10,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QTimer;
@@ -76,15 +78,17 @@ private:
                               void *userData);
     static void onRtMidiError(RtMidiError::Type type, const std::string &errorText, void *userData);
 
-    bool ensureMidiObjects();
-    void registerErrorCallbacks();
-    int findInstrumentInput();
-    int findInstrumentOutput();
+    // Builds whichever side is missing; the error that stopped it, if any, is returned.
+    std::optional<RtMidiError> createMidiObjects();
+    // The indexes of the instrument's input and output port, -1 where it has none.
+    std::pair<int, int> findInstrumentPorts();
     QString portListSignature();
     void openInstrumentPorts(int inputIndex, int outputIndex);
     void closeInstrumentPorts();
     void requestFirmwareVersion();
     void sendSysEx(const SysExMessage &message);
+    // One send; false when the library threw or reported an error above a warning.
+    bool trySend(const SysExMessage &message);
     void reconnectMidiPorts();
 
     void recreateMidiObjects();
@@ -96,11 +100,13 @@ private:
     void finishAfterRetries();
     void onAckTimeout();
     void releaseWithAck();
-    void resumePolling();
-    // Every way a sequence ends: its timers stop and none of its scheduled steps runs later.
+    // Every way a sequence ends: its timers stop, none of its scheduled steps runs later and
+    // polling resumes.
     void endSequence(bool success);
     // Runs step after ms, unless its sequence has ended or another has started meanwhile.
     void scheduleStep(int ms, const std::function<void()> &step);
+    // A timer of the sequence, made on first use and kept.
+    QTimer *sequenceTimer(QTimer *&timer, void (MidiHandler::*onTimeout)(), bool singleShot);
     void sendOwedSysEx();
 
     SysExMessage pendingSysEx;

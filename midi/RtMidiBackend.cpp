@@ -66,17 +66,6 @@ private:
 
 } // namespace
 
-RtMidi::Api RtMidiBackend::platformApi()
-{
-#if defined(__linux__)
-    // Left unspecified, RtMidi falls back to JACK whenever ALSA lists no ports at start-up, and
-    // an instrument plugged in later would never show up there.
-    return RtMidi::LINUX_ALSA;
-#else
-    return RtMidi::UNSPECIFIED;
-#endif
-}
-
 std::unique_ptr<MidiInPort> RtMidiBackend::createInput(const std::string &clientName,
                                                        unsigned int queueSizeLimit)
 {

@@ -10,6 +10,6 @@ public:
                                             unsigned int queueSizeLimit) override;
     std::unique_ptr<MidiOutPort> createOutput(const std::string &clientName) override;
 
-    // The API asked for on this platform.
+    // The API asked for on this platform (RtMidiBackend_linux.cpp, RtMidiBackend_win.cpp).
     static RtMidi::Api platformApi();
 };

@@ -3,10 +3,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#if defined(_WIN32)
-#include "midi/MediaDeviceList.h"
-#endif
-
 QString normalizePortName(const QString &name)
 {
     static const QRegularExpression trailingNumber(QStringLiteral("\\s+\\d+$"));
@@ -49,23 +45,3 @@ bool matchesInstrumentIds(bool found, const QString &vendorId, const QString &pr
 {
     return found && vendorId == QLatin1String("1D6B") && productId == QLatin1String("0104");
 }
-
-#if defined(_WIN32)
-bool findUsbIdsForPort(const QString &portName, QString &vendorId, QString &productId)
-{
-    std::vector<MediaDevice> listed;
-    if (!listMediaDevices(listed))
-        return false;
-    std::vector<MediaDeviceEntry> devices;
-    devices.reserve(listed.size());
-    for (const MediaDevice &device : listed) {
-        MediaDeviceEntry entry;
-        if (device.hasFriendlyName)
-            entry.friendlyName = QString::fromStdWString(device.friendlyName);
-        if (device.hasHardwareId)
-            entry.hardwareId = QString::fromStdWString(device.hardwareId);
-        devices.push_back(entry);
-    }
-    return matchUsbIdsInDevices(portName, devices, vendorId, productId);
-}
-#endif

@@ -7,7 +7,7 @@
 #include <vector>
 
 // Which USB device stands behind a MIDI port. The matcher here is portable; only the listing of
-// devices (Windows) or the card lookup (Linux) is platform code.
+// devices (UsbIds_win.cpp) or the card lookup (UsbIds_linux.cpp) is platform code.
 
 // Maps a port name to the USB vendor and product id of its device; false when unknown.
 using UsbIdLookup =
@@ -35,27 +35,5 @@ bool matchUsbIdsInDevices(const QString &portName, const std::vector<MediaDevice
 
 bool matchesInstrumentIds(bool found, const QString &vendorId, const QString &productId);
 
-// The platform lookup.
+// The platform lookup, in UsbIds_linux.cpp or UsbIds_win.cpp.
 bool findUsbIdsForPort(const QString &portName, QString &vendorId, QString &productId);
-
-#if defined(__linux__)
-// Where the kernel publishes sound cards; tests point these at fixture trees.
-struct LinuxSoundRoots
-{
-    QString proc = QStringLiteral("/proc");
-    QString sys = QStringLiteral("/sys");
-};
-
-// Card number of an ALSA sequencer client, or -1 (user client, no sequencer, unknown client).
-using AlsaCardOfClient = std::function<int(int client)>;
-
-// "Tovik:Tovik MIDI 1 20:0" gives 20; -1 when the last token is not "client:port".
-int alsaClientFromPortName(const QString &portName);
-// Reads "<proc>/asound/cardN/usbid", else idVendor/idProduct of the USB device above
-// "<sys>/class/sound/cardN/device"; ids come back as four upper-case hex digits.
-bool readCardUsbIds(int card, const LinuxSoundRoots &roots, QString &vendorId, QString &productId);
-bool findUsbIdsForAlsaPort(const QString &portName, QString &vendorId, QString &productId,
-                           const LinuxSoundRoots &roots, const AlsaCardOfClient &cardOfClient);
-// Asks the ALSA sequencer.
-int alsaCardOfClient(int client);
-#endif

@@ -1,4 +1,4 @@
-#include "midi/UsbIds.h"
+#include "midi/UsbIds_linux_p.h"
 
 #include <QDir>
 #include <QFile>

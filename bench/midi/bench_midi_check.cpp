@@ -5,7 +5,7 @@
 //                                        instructions of exactly 200 checks, instrument present
 //                                        (or absent: every port looked up)
 #include "midi/MidiHandler.h"
-#include "midi/UsbIds.h"
+#include "midi/UsbIds_linux_p.h"
 #include "sim/instrument/SimulatedInstrument.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "midi/MidiHandler.h"
 #include "midi/SysExMessage.h"
-#include "sim/instrument/SimMidiBackend.h"
+#include "sim/instrument/SimulatedMidiBackend.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -22,7 +22,7 @@ constexpr unsigned char activeSensing = 0xFE;
 
 SimulatedInstrument::SimulatedInstrument(QObject *parent)
     : QObject(parent)
-    , midiBus(std::make_shared<SimMidiBus>())
+    , midiBus(std::make_shared<SimulatedMidiBus>())
 {
     // Sends arrive on whatever thread the host uses; the firmware reacts on ours.
     midiBus->setInstrumentSink([this](std::vector<unsigned char> message) {
@@ -39,12 +39,12 @@ SimulatedInstrument::~SimulatedInstrument()
 
 std::shared_ptr<MidiBackend> SimulatedInstrument::backend() const
 {
-    return std::make_shared<SimMidiBackend>(midiBus);
+    return std::make_shared<SimulatedMidiBackend>(midiBus);
 }
 
 UsbIdLookup SimulatedInstrument::usbIdLookup() const
 {
-    std::shared_ptr<SimMidiBus> shared = midiBus;
+    std::shared_ptr<SimulatedMidiBus> shared = midiBus;
     return [shared](const QString &portName, QString &vendorId, QString &productId) {
         return shared->usbIdsForPort(portName, vendorId, productId);
     };
@@ -100,8 +100,8 @@ void SimulatedInstrument::unplug()
 QList<SimulatedInstrument::Received> SimulatedInstrument::received() const
 {
     QList<Received> list;
-    for (const SimMidiBus::Event &event : midiBus->events()) {
-        if (event.kind == SimMidiBus::EventKind::Received)
+    for (const SimulatedMidiBus::Event &event : midiBus->events()) {
+        if (event.kind == SimulatedMidiBus::EventKind::Received)
             list.append({bytes(event.bytes), event.atMs});
     }
     return list;
@@ -159,8 +159,8 @@ void SimulatedInstrument::returnAs(Mode mode, int afterMs)
             emit volumePresented(updateVolume);
             return;
         }
-        const bool input = returningPorts != SimMidiBus::ReturningPorts::OutputOnly;
-        const bool output = returningPorts != SimMidiBus::ReturningPorts::InputOnly;
+        const bool input = returningPorts != SimulatedMidiBus::ReturningPorts::OutputOnly;
+        const bool output = returningPorts != SimulatedMidiBus::ReturningPorts::InputOnly;
         if (activeFaults.testFlag(ReturnWithNewPortIdentity))
             midiBus->renewInstrumentIdentity();
         if (activeFaults.testFlag(ReturnPortsOnDifferentTicks) && output) {

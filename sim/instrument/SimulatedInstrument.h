@@ -2,7 +2,7 @@
 
 #include "midi/MidiBackend.h"
 #include "midi/UsbIds.h"
-#include "sim/instrument/SimMidiBus.h"
+#include "sim/instrument/SimulatedMidiBus.h"
 
 #include <QByteArray>
 #include <QList>
@@ -60,7 +60,7 @@ public:
     // For MidiHandler(backend, lookup, parent).
     std::shared_ptr<MidiBackend> backend() const;
     UsbIdLookup usbIdLookup() const;
-    std::shared_ptr<SimMidiBus> bus() const { return midiBus; }
+    std::shared_ptr<SimulatedMidiBus> bus() const { return midiBus; }
 
     // Present in MIDI mode / pulled out.
     void plugIn();
@@ -87,7 +87,7 @@ public:
     Faults faults() const { return activeFaults; }
     void setNeverComesBack(bool on) { neverComesBack = on; }
     void setConfirms(bool on) { confirms = on; }
-    void setReturningPorts(SimMidiBus::ReturningPorts ports) { returningPorts = ports; }
+    void setReturningPorts(SimulatedMidiBus::ReturningPorts ports) { returningPorts = ports; }
     void failNextSends(int count) { midiBus->failNextSends(count); }
     void failNextConstructions(int count) { midiBus->failNextConstructions(count); }
     void setLoopback(bool on) { midiBus->setLoopback(on); }
@@ -117,7 +117,7 @@ private:
     void setMode(Mode mode);
     void sendRealTimeByte();
 
-    std::shared_ptr<SimMidiBus> midiBus;
+    std::shared_ptr<SimulatedMidiBus> midiBus;
     Mode currentMode = Mode::Absent;
     // Bumped whenever the instrument is pulled out, so steps scheduled before are dropped.
     int generation = 0;
@@ -131,7 +131,7 @@ private:
     int replyDelayMs = 5;
     bool neverComesBack = false;
     bool confirms = true;
-    SimMidiBus::ReturningPorts returningPorts = SimMidiBus::ReturningPorts::Both;
+    SimulatedMidiBus::ReturningPorts returningPorts = SimulatedMidiBus::ReturningPorts::Both;
     Faults activeFaults;
     QTimer *clockTimer = nullptr;
     int clockTicks = 0;

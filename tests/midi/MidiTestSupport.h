@@ -105,9 +105,9 @@ struct SimRig
     }
     QList<qint64> busEvents(qint64 since, const SysExMessage &message) const
     {
-        using Kind = SimMidiBus::EventKind;
+        using Kind = SimulatedMidiBus::EventKind;
         QList<qint64> times;
-        for (const SimMidiBus::Event &event : instrument->bus()->events()) {
+        for (const SimulatedMidiBus::Event &event : instrument->bus()->events()) {
             if (event.kind == (message.empty() ? Kind::OpenedOutput : Kind::Received) &&
                 event.bytes == message && event.atMs >= since)
                 times.append(event.atMs);

@@ -158,16 +158,16 @@ private slots:
 
     void givesUpAfterHundredTicks_data()
     {
-        QTest::addColumn<SimMidiBus::ReturningPorts>("returning");
-        QTest::newRow("never comes back") << SimMidiBus::ReturningPorts::Both;
-        QTest::newRow("only its output returns") << SimMidiBus::ReturningPorts::OutputOnly;
-        QTest::newRow("only its input returns") << SimMidiBus::ReturningPorts::InputOnly;
+        QTest::addColumn<SimulatedMidiBus::ReturningPorts>("returning");
+        QTest::newRow("never comes back") << SimulatedMidiBus::ReturningPorts::Both;
+        QTest::newRow("only its output returns") << SimulatedMidiBus::ReturningPorts::OutputOnly;
+        QTest::newRow("only its input returns") << SimulatedMidiBus::ReturningPorts::InputOnly;
     }
 
     void givesUpAfterHundredTicks()
     {
-        QFETCH(SimMidiBus::ReturningPorts, returning);
-        rig->instrument->setNeverComesBack(returning == SimMidiBus::ReturningPorts::Both);
+        QFETCH(SimulatedMidiBus::ReturningPorts, returning);
+        rig->instrument->setNeverComesBack(returning == SimulatedMidiBus::ReturningPorts::Both);
         rig->instrument->setReturningPorts(returning);
         const int before = rig->signalCount();
         const qint64 start = monotonicMs();

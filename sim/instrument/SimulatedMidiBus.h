@@ -13,7 +13,7 @@
 // What the simulated MIDI service shows the host: the ports present now, and the wiring between
 // the host's open port objects and the instrument. Shared by the port objects (GUI thread), their
 // delivery threads and the instrument; every member is guarded by one mutex.
-class SimMidiBus
+class SimulatedMidiBus
 {
 public:
     struct Port
@@ -44,7 +44,7 @@ public:
     enum class SendResult { Delivered, Dropped, DriverError };
     enum class ReturningPorts { Both, InputOnly, OutputOnly };
 
-    SimMidiBus();
+    SimulatedMidiBus();
 
     unsigned int inputCount() const;
     unsigned int outputCount() const;

@@ -1,7 +1,7 @@
-#include "sim/instrument/SimMidiBackend.h"
+#include "sim/instrument/SimulatedMidiBackend.h"
 
 #include "diagnostics/CrashHandler.h"
-#include "sim/instrument/SimMidiBus.h"
+#include "sim/instrument/SimulatedMidiBus.h"
 
 #include <condition_variable>
 #include <deque>
@@ -30,14 +30,14 @@ struct ErrorReporter
     }
 };
 
-using PortLookup = bool (SimMidiBus::*)(unsigned int, SimMidiBus::Port &) const;
+using PortLookup = bool (SimulatedMidiBus::*)(unsigned int, SimulatedMidiBus::Port &) const;
 
 // RtMidi's answers for port numbers, shared by both directions; `api` names the class in its
-// messages ("SimMidiIn", "SimMidiOut").
-std::string portName(const SimMidiBus &bus, PortLookup lookup, const ErrorReporter &errors,
+// messages ("SimulatedMidiIn", "SimulatedMidiOut").
+std::string portName(const SimulatedMidiBus &bus, PortLookup lookup, const ErrorReporter &errors,
                      const char *api, unsigned int portNumber)
 {
-    SimMidiBus::Port port;
+    SimulatedMidiBus::Port port;
     if (!(bus.*lookup)(portNumber, port)) {
         errors.raise(RtMidiError::WARNING, std::string(api) +
                                                "::getPortName: the 'portNumber' argument (" +
@@ -47,8 +47,9 @@ std::string portName(const SimMidiBus &bus, PortLookup lookup, const ErrorReport
     return port.name;
 }
 
-bool portToOpen(const SimMidiBus &bus, PortLookup lookup, const ErrorReporter &errors,
-                const char *api, bool alreadyOpen, unsigned int portNumber, SimMidiBus::Port &port)
+bool portToOpen(const SimulatedMidiBus &bus, PortLookup lookup, const ErrorReporter &errors,
+                const char *api, bool alreadyOpen, unsigned int portNumber,
+                SimulatedMidiBus::Port &port)
 {
     if (alreadyOpen) {
         errors.raise(RtMidiError::WARNING,
@@ -76,27 +77,28 @@ bool isIgnored(const std::vector<unsigned char> &message, bool sysex, bool time,
     return sense && status == 0xFE;
 }
 
-class SimMidiInPort : public MidiInPort, public SimMidiBus::Listener
+class SimulatedMidiInPort : public MidiInPort, public SimulatedMidiBus::Listener
 {
 public:
-    SimMidiInPort(std::shared_ptr<SimMidiBus> simBus, unsigned int queueSizeLimit)
+    SimulatedMidiInPort(std::shared_ptr<SimulatedMidiBus> simBus, unsigned int queueSizeLimit)
         : bus(std::move(simBus))
         , queueLimit(queueSizeLimit)
     {
     }
-    ~SimMidiInPort() override { closePort(); }
+    ~SimulatedMidiInPort() override { closePort(); }
 
     unsigned int getPortCount() override { return bus->inputCount(); }
 
     std::string getPortName(unsigned int portNumber) override
     {
-        return portName(*bus, &SimMidiBus::inputPort, errors, "SimMidiIn", portNumber);
+        return portName(*bus, &SimulatedMidiBus::inputPort, errors, "SimulatedMidiIn", portNumber);
     }
 
     void openPort(unsigned int portNumber, const std::string &) override
     {
-        SimMidiBus::Port port;
-        if (!portToOpen(*bus, &SimMidiBus::inputPort, errors, "SimMidiIn", open, portNumber, port))
+        SimulatedMidiBus::Port port;
+        if (!portToOpen(*bus, &SimulatedMidiBus::inputPort, errors, "SimulatedMidiIn", open,
+                        portNumber, port))
             return;
         {
             std::lock_guard<std::mutex> lock(queueMutex);
@@ -105,7 +107,7 @@ public:
         }
         if (!bus->openInput(port.id, this)) {
             errors.raise(RtMidiError::DRIVER_ERROR,
-                         "SimMidiIn::openPort: ALSA error making port connection.");
+                         "SimulatedMidiIn::openPort: ALSA error making port connection.");
             return;
         }
         thread = std::thread([this] { deliverLoop(); });
@@ -204,7 +206,7 @@ private:
         }
     }
 
-    std::shared_ptr<SimMidiBus> bus;
+    std::shared_ptr<SimulatedMidiBus> bus;
     unsigned int queueLimit;
     ErrorReporter errors;
     bool open = false;
@@ -223,31 +225,32 @@ private:
     void *userData = nullptr;
 };
 
-class SimMidiOutPort : public MidiOutPort
+class SimulatedMidiOutPort : public MidiOutPort
 {
 public:
-    explicit SimMidiOutPort(std::shared_ptr<SimMidiBus> simBus)
+    explicit SimulatedMidiOutPort(std::shared_ptr<SimulatedMidiBus> simBus)
         : bus(std::move(simBus))
     {
     }
-    ~SimMidiOutPort() override { closePort(); }
+    ~SimulatedMidiOutPort() override { closePort(); }
 
     unsigned int getPortCount() override { return bus->outputCount(); }
 
     std::string getPortName(unsigned int portNumber) override
     {
-        return portName(*bus, &SimMidiBus::outputPort, errors, "SimMidiOut", portNumber);
+        return portName(*bus, &SimulatedMidiBus::outputPort, errors, "SimulatedMidiOut",
+                        portNumber);
     }
 
     void openPort(unsigned int portNumber, const std::string &) override
     {
-        SimMidiBus::Port port;
-        if (!portToOpen(*bus, &SimMidiBus::outputPort, errors, "SimMidiOut", open, portNumber,
-                        port))
+        SimulatedMidiBus::Port port;
+        if (!portToOpen(*bus, &SimulatedMidiBus::outputPort, errors, "SimulatedMidiOut", open,
+                        portNumber, port))
             return;
         if (!bus->openOutput(port.id)) {
             errors.raise(RtMidiError::DRIVER_ERROR,
-                         "SimMidiOut::openPort: ALSA error making port connection.");
+                         "SimulatedMidiOut::openPort: ALSA error making port connection.");
             return;
         }
         portId = port.id;
@@ -272,13 +275,13 @@ public:
     {
         if (!open)
             return; // dropped, as the library does on a closed port
-        if (bus->hostSend(portId, message, size) == SimMidiBus::SendResult::DriverError)
+        if (bus->hostSend(portId, message, size) == SimulatedMidiBus::SendResult::DriverError)
             errors.raise(RtMidiError::DRIVER_ERROR,
-                         "SimMidiOut::sendMessage: error sending MIDI message to port.");
+                         "SimulatedMidiOut::sendMessage: error sending MIDI message to port.");
     }
 
 private:
-    std::shared_ptr<SimMidiBus> bus;
+    std::shared_ptr<SimulatedMidiBus> bus;
     ErrorReporter errors;
     bool open = false;
     int portId = -1;
@@ -286,24 +289,24 @@ private:
 
 } // namespace
 
-SimMidiBackend::SimMidiBackend(std::shared_ptr<SimMidiBus> simBus)
+SimulatedMidiBackend::SimulatedMidiBackend(std::shared_ptr<SimulatedMidiBus> simBus)
     : bus(std::move(simBus))
 {
 }
 
-std::unique_ptr<MidiInPort> SimMidiBackend::createInput(const std::string &,
-                                                        unsigned int queueSizeLimit)
+std::unique_ptr<MidiInPort> SimulatedMidiBackend::createInput(const std::string &,
+                                                              unsigned int queueSizeLimit)
 {
     if (bus->takeConstructionFailure())
-        throw RtMidiError("SimMidiIn::initialize: error creating sequencer client object.",
+        throw RtMidiError("SimulatedMidiIn::initialize: error creating sequencer client object.",
                           RtMidiError::DRIVER_ERROR);
-    return std::make_unique<SimMidiInPort>(bus, queueSizeLimit);
+    return std::make_unique<SimulatedMidiInPort>(bus, queueSizeLimit);
 }
 
-std::unique_ptr<MidiOutPort> SimMidiBackend::createOutput(const std::string &)
+std::unique_ptr<MidiOutPort> SimulatedMidiBackend::createOutput(const std::string &)
 {
     if (bus->takeConstructionFailure())
-        throw RtMidiError("SimMidiOut::initialize: error creating sequencer client object.",
+        throw RtMidiError("SimulatedMidiOut::initialize: error creating sequencer client object.",
                           RtMidiError::DRIVER_ERROR);
-    return std::make_unique<SimMidiOutPort>(bus);
+    return std::make_unique<SimulatedMidiOutPort>(bus);
 }

@@ -1,4 +1,4 @@
-#include "sim/instrument/SimMidiBus.h"
+#include "sim/instrument/SimulatedMidiBus.h"
 
 #include <QElapsedTimer>
 
@@ -23,7 +23,7 @@ qint64 nowMs()
 
 } // namespace
 
-SimMidiBus::SimMidiBus()
+SimulatedMidiBus::SimulatedMidiBus()
 {
     // A stock Linux system always lists the kernel's MIDI Through port.
     Port through;
@@ -33,7 +33,7 @@ SimMidiBus::SimMidiBus()
     rebuildLists();
 }
 
-void SimMidiBus::rebuildLists()
+void SimulatedMidiBus::rebuildLists()
 {
     inputs.clear();
     outputs.clear();
@@ -82,43 +82,44 @@ void SimMidiBus::rebuildLists()
     }
 }
 
-unsigned int SimMidiBus::inputCount() const
+unsigned int SimulatedMidiBus::inputCount() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return static_cast<unsigned int>(inputs.size());
 }
 
-unsigned int SimMidiBus::outputCount() const
+unsigned int SimulatedMidiBus::outputCount() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return static_cast<unsigned int>(outputs.size());
 }
 
-bool SimMidiBus::inputPort(unsigned int index, Port &port) const
+bool SimulatedMidiBus::inputPort(unsigned int index, Port &port) const
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (index >= inputs.size())
         return false;
     if (!failingPortName.empty() && inputs[index].name == failingPortName)
-        throw RtMidiError("SimMidiIn::getPortName: error looking for port name!",
+        throw RtMidiError("SimulatedMidiIn::getPortName: error looking for port name!",
                           RtMidiError::DRIVER_ERROR);
     port = inputs[index];
     return true;
 }
 
-bool SimMidiBus::outputPort(unsigned int index, Port &port) const
+bool SimulatedMidiBus::outputPort(unsigned int index, Port &port) const
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (index >= outputs.size())
         return false;
     if (!failingPortName.empty() && outputs[index].name == failingPortName)
-        throw RtMidiError("SimMidiOut::getPortName: error looking for port name!",
+        throw RtMidiError("SimulatedMidiOut::getPortName: error looking for port name!",
                           RtMidiError::DRIVER_ERROR);
     port = outputs[index];
     return true;
 }
 
-bool SimMidiBus::usbIdsForPort(const QString &portName, QString &vendorId, QString &productId) const
+bool SimulatedMidiBus::usbIdsForPort(const QString &portName, QString &vendorId,
+                                     QString &productId) const
 {
     std::lock_guard<std::mutex> lock(mutex);
     const std::string name = portName.toStdString();
@@ -134,7 +135,7 @@ bool SimMidiBus::usbIdsForPort(const QString &portName, QString &vendorId, QStri
     return false;
 }
 
-void SimMidiBus::setInstrumentPorts(bool input, bool output)
+void SimulatedMidiBus::setInstrumentPorts(bool input, bool output)
 {
     std::lock_guard<std::mutex> lock(mutex);
     // A port that comes back is a new port: handles to the old one are dead.
@@ -147,19 +148,19 @@ void SimMidiBus::setInstrumentPorts(bool input, bool output)
     rebuildLists();
 }
 
-bool SimMidiBus::instrumentPresent() const
+bool SimulatedMidiBus::instrumentPresent() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return instrumentIn || instrumentOut;
 }
 
-void SimMidiBus::setInstrumentSink(std::function<void(std::vector<unsigned char>)> newSink)
+void SimulatedMidiBus::setInstrumentSink(std::function<void(std::vector<unsigned char>)> newSink)
 {
     std::lock_guard<std::mutex> lock(mutex);
     sink = std::move(newSink);
 }
 
-void SimMidiBus::instrumentSend(const std::vector<unsigned char> &message)
+void SimulatedMidiBus::instrumentSend(const std::vector<unsigned char> &message)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (!instrumentIn)
@@ -170,8 +171,8 @@ void SimMidiBus::instrumentSend(const std::vector<unsigned char> &message)
     }
 }
 
-SimMidiBus::SendResult SimMidiBus::hostSend(int outputPortId, const unsigned char *message,
-                                            std::size_t size)
+SimulatedMidiBus::SendResult
+SimulatedMidiBus::hostSend(int outputPortId, const unsigned char *message, std::size_t size)
 {
     std::unique_lock<std::mutex> lock(mutex);
     const bool vanished = outputPortId >= firstInstrumentPortId &&
@@ -200,7 +201,7 @@ SimMidiBus::SendResult SimMidiBus::hostSend(int outputPortId, const unsigned cha
     return SendResult::Delivered;
 }
 
-bool SimMidiBus::openInput(int portId, Listener *listener)
+bool SimulatedMidiBus::openInput(int portId, Listener *listener)
 {
     std::lock_guard<std::mutex> lock(mutex);
     const bool instrument = instrumentIn && portId == instrumentInId;
@@ -212,7 +213,7 @@ bool SimMidiBus::openInput(int portId, Listener *listener)
     return true;
 }
 
-void SimMidiBus::closeInput(Listener *listener)
+void SimulatedMidiBus::closeInput(Listener *listener)
 {
     std::lock_guard<std::mutex> lock(mutex);
     for (auto it = openInputs.begin(); it != openInputs.end(); ++it) {
@@ -225,7 +226,7 @@ void SimMidiBus::closeInput(Listener *listener)
     }
 }
 
-bool SimMidiBus::openOutput(int portId)
+bool SimulatedMidiBus::openOutput(int portId)
 {
     std::lock_guard<std::mutex> lock(mutex);
     const bool instrument = instrumentOut && portId == instrumentOutId;
@@ -236,40 +237,40 @@ bool SimMidiBus::openOutput(int portId)
     return true;
 }
 
-void SimMidiBus::closeOutput(int portId)
+void SimulatedMidiBus::closeOutput(int portId)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (portId == instrumentOutId)
         record(EventKind::ClosedOutput, nullptr, 0);
 }
 
-void SimMidiBus::setExtraPortCount(int count)
+void SimulatedMidiBus::setExtraPortCount(int count)
 {
     std::lock_guard<std::mutex> lock(mutex);
     extraPortCount = count;
     rebuildLists();
 }
 
-void SimMidiBus::setMidiThrough(bool present)
+void SimulatedMidiBus::setMidiThrough(bool present)
 {
     std::lock_guard<std::mutex> lock(mutex);
     midiThrough = present;
     rebuildLists();
 }
 
-void SimMidiBus::failNextSends(int count)
+void SimulatedMidiBus::failNextSends(int count)
 {
     std::lock_guard<std::mutex> lock(mutex);
     sendFailures = count;
 }
 
-void SimMidiBus::failNextConstructions(int count)
+void SimulatedMidiBus::failNextConstructions(int count)
 {
     std::lock_guard<std::mutex> lock(mutex);
     constructionFailures = count;
 }
 
-bool SimMidiBus::takeConstructionFailure()
+bool SimulatedMidiBus::takeConstructionFailure()
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (constructionFailures <= 0)
@@ -278,32 +279,32 @@ bool SimMidiBus::takeConstructionFailure()
     return true;
 }
 
-void SimMidiBus::setPortNameError(const std::string &portName)
+void SimulatedMidiBus::setPortNameError(const std::string &portName)
 {
     std::lock_guard<std::mutex> lock(mutex);
     failingPortName = portName;
 }
 
-void SimMidiBus::setLoopback(bool on)
+void SimulatedMidiBus::setLoopback(bool on)
 {
     std::lock_guard<std::mutex> lock(mutex);
     loopback = on;
 }
 
-void SimMidiBus::setOpenFailures(bool input, bool output)
+void SimulatedMidiBus::setOpenFailures(bool input, bool output)
 {
     std::lock_guard<std::mutex> lock(mutex);
     failOpenInput = input;
     failOpenOutput = output;
 }
 
-void SimMidiBus::setBlockingVanishedSends(bool on)
+void SimulatedMidiBus::setBlockingVanishedSends(bool on)
 {
     std::lock_guard<std::mutex> lock(mutex);
     blockVanishedSends = on;
 }
 
-void SimMidiBus::renewInstrumentIdentity()
+void SimulatedMidiBus::renewInstrumentIdentity()
 {
     std::lock_guard<std::mutex> lock(mutex);
     // Past the clients that came meanwhile (the extra ports start at 28).
@@ -311,19 +312,19 @@ void SimMidiBus::renewInstrumentIdentity()
     rebuildLists();
 }
 
-std::vector<SimMidiBus::Event> SimMidiBus::events() const
+std::vector<SimulatedMidiBus::Event> SimulatedMidiBus::events() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return log;
 }
 
-void SimMidiBus::clearEvents()
+void SimulatedMidiBus::clearEvents()
 {
     std::lock_guard<std::mutex> lock(mutex);
     log.clear();
 }
 
-void SimMidiBus::record(EventKind kind, const unsigned char *bytes, std::size_t size)
+void SimulatedMidiBus::record(EventKind kind, const unsigned char *bytes, std::size_t size)
 {
     Event event{kind, {}, nowMs()};
     if (bytes != nullptr)

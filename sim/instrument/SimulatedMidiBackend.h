@@ -4,20 +4,20 @@
 
 #include <memory>
 
-class SimMidiBus;
+class SimulatedMidiBus;
 
 // MIDI port objects over the simulated bus, behaving as RtMidi's do: errors go to the error
 // callback when one is set (otherwise errors above the warnings are thrown), input arrives on a
 // thread of its own, SysEx/timing/sensing are ignored until ignoreTypes says otherwise.
-class SimMidiBackend : public MidiBackend
+class SimulatedMidiBackend : public MidiBackend
 {
 public:
-    explicit SimMidiBackend(std::shared_ptr<SimMidiBus> bus);
+    explicit SimulatedMidiBackend(std::shared_ptr<SimulatedMidiBus> bus);
 
     std::unique_ptr<MidiInPort> createInput(const std::string &clientName,
                                             unsigned int queueSizeLimit) override;
     std::unique_ptr<MidiOutPort> createOutput(const std::string &clientName) override;
 
 private:
-    std::shared_ptr<SimMidiBus> bus;
+    std::shared_ptr<SimulatedMidiBus> bus;
 };
