@@ -1,6 +1,6 @@
 #include "app/Updater.h"
+#include "tests/support/LogFile.h"
 
-#include <QDirIterator>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -28,16 +28,13 @@ private slots:
         env.insert("TOVIK_BROKEN_QML", broken.fileName());
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {"--broken-window"});
+        const qint64 pid = child.waitForStarted() ? child.processId() : 0;
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode() & 0xff, 0xff); // exit(-1)
         // The engine's own complaint reaches the log through the message handler.
-        QDirIterator logs(home.path() + "/.config/Tovik-Instruments/Tovik Updater/logs",
-                          {"updater-*.log"}, QDir::Files);
-        QFile log(logs.hasNext() ? logs.next() : QString());
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray text = log.readAll();
-        QVERIFY2(text.contains("broken.qml"), text.constData());
+        const QString log = readLog(logFileOf(logDirectory(home.path() + "/.config"), pid));
+        QVERIFY2(log.contains("broken.qml"), qPrintable(log));
     }
 };
 

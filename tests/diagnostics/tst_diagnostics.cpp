@@ -1,5 +1,6 @@
 #include "CrashCases.h"
 #include "diagnostics/CrashFormat.h"
+#include "tests/support/LogFile.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -98,11 +99,6 @@ Run runChild(const QString &scenario, const QString &home, const QStringList &en
     return run(QStringLiteral(DIAGCHILD_PATH), scenario.split(QLatin1Char(' ')), home, env);
 }
 
-QString logDir(const QString &home)
-{
-    return home + QStringLiteral("/Tovik-Instruments/Tovik Updater/logs");
-}
-
 QStringList logFiles(const QString &dir)
 {
     return QDir(dir).entryList({QStringLiteral("updater-*.log")}, QDir::Files, QDir::Name);
@@ -126,11 +122,11 @@ struct Log
     QString problem;
 };
 
-Log readLog(const QString &home, qint64 pid)
+Log childLog(const QString &home, qint64 pid)
 {
     Log log;
-    const QStringList files = logFiles(logDir(home));
-    log.path = logDir(home) + QLatin1Char('/') + files.value(0);
+    const QStringList files = logFiles(logDirectory(home));
+    log.path = logDirectory(home) + QLatin1Char('/') + files.value(0);
     QFile file(log.path);
     if (files.size() != 1 ||
         !files.first().contains(
@@ -217,7 +213,7 @@ void TestDiagnostics::linesAfterHeader()
     QVERIFY(child.finished &&
             child.status == (abortSignal ? QProcess::CrashExit : QProcess::NormalExit));
     QCOMPARE(child.code, abortSignal);
-    const Log log = readLog(home.path(), child.pid);
+    const Log log = childLog(home.path(), child.pid);
     for (QString &line : lines)
         line.replace(QLatin1String("%tid"), QString::number(child.pid, 16))
             .replace(QLatin1String("%home"), escape(home.path()));
@@ -225,14 +221,14 @@ void TestDiagnostics::linesAfterHeader()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QVERIFY2(abortSignal || child.err.isEmpty(),
              qPrintable(child.err)); // nothing reaches the console
-    QCOMPARE(QDir(logDir(home.path())).entryList({QStringLiteral("crash-*")}), QStringList());
+    QCOMPARE(QDir(logDirectory(home.path())).entryList({QStringLiteral("crash-*")}), QStringList());
 }
 
 void TestDiagnostics::pruningAtStartUp()
 {
     for (const int existing : {25, 20}) {
         QTemporaryDir home;
-        const QString dir = logDir(home.path());
+        const QString dir = logDirectory(home.path());
         QVERIFY(QDir().mkpath(dir + QStringLiteral("/updater-dir.log")));
         // Old runs whose names sort against their age, then older entries that are not logs.
         QStringList olds;
@@ -283,20 +279,23 @@ void TestDiagnostics::concurrentWriters()
     QTemporaryDir home;
     const Run child = runChild(QStringLiteral("threads"), home.path());
     QVERIFY(child.finished && child.code == 0);
-    const Log log = readLog(home.path(), child.pid);
+    const Log log = childLog(home.path(), child.pid);
     QVERIFY2(log.problem.isEmpty(), qPrintable(log.problem));
-    // Messages and traces from eight threads at once: every line whole, and each once.
+    // Messages and traces from eight threads at once: every line whole, and each once; a
+    // message's thread field is the id the kernel gave its thread, which is not the main one.
     const QRegularExpression whole(QRegularExpression::anchoredPattern(
         timestamp +
-        QStringLiteral(
-            " (?:INFO  \\[[0-9a-f]+\\] |TRACE )thread (\\d) line (\\d+) ([a-z])\\3{399}(?:") +
+        QStringLiteral(" (?:INFO  \\[([0-9a-f]+)\\] |TRACE )thread (\\d) line (\\d+) (?:tid "
+                       "(\\1) )?([a-z])\\5{399}(?:") +
         childSource + QStringLiteral(")?")));
     QSet<QString> seen;
     for (const QString &text : log.lines) {
         const QRegularExpressionMatch m = whole.match(text);
-        QVERIFY2(m.hasMatch() && m.captured(3) == QChar(u'a' + m.captured(1).toInt()),
+        QVERIFY2(m.hasMatch() && m.captured(5) == QChar(u'a' + m.captured(2).toInt()) &&
+                     m.captured(1) == m.captured(4) &&
+                     m.captured(1) != QString::number(child.pid, 16),
                  qPrintable(text));
-        seen.insert(m.captured(1) + QLatin1Char('/') + m.captured(2));
+        seen.insert(m.captured(2) + QLatin1Char('/') + m.captured(3));
     }
     QCOMPARE(seen.size(), 8 * 300);
     QCOMPARE(log.lines.size(), 8 * 300);
@@ -456,7 +455,7 @@ void TestDiagnostics::afterOffsetChange()
         runChild(QStringLiteral("offset-change ") + QString::number(change.toMSecsSinceEpoch()),
                  home.path(), {rule});
     const QDateTime ended = QDateTime::currentDateTimeUtc();
-    const Log log = readLog(home.path(), child.pid);
+    const Log log = childLog(home.path(), child.pid);
     QVERIFY2(child.status == QProcess::CrashExit && log.lines.size() == 2, qPrintable(log.problem));
     // A local time read back as UTC, less the offset it claims.
     const auto utc = [](const QString &text, const char *format, int offset) {

@@ -1,11 +1,10 @@
 #include "Harness.h"
 
 #include "diagnostics/Logging.h"
+#include "tests/support/FileBrowserDouble.h"
 
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QMutex>
 
 namespace {
 using Fault = SimulatedInstrument::Fault;
@@ -14,37 +13,13 @@ const char *const transferScreen[] = {"openProjectsButton",     "openDefinitions
                                       "completeTransferButton", "transferInfoText"};
 } // namespace
 
-// Stands in for the desktop's file browser: records the folders it is asked to show.
-class FileBrowser : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened() const
-    {
-        QMutexLocker lock(&mutex);
-        return urls;
-    }
-
-public slots:
-    // Called on the worker thread, where the FileManager asks the desktop.
-    void open(const QUrl &url)
-    {
-        QMutexLocker lock(&mutex);
-        urls << url;
-    }
-
-private:
-    mutable QMutex mutex;
-    QList<QUrl> urls;
-};
-
 // The file transfer: into transfer mode, the four folders, DONE and back home; and the link to
 // an instrument that is slow, wiggles its cable or whose driver misbehaves.
 class TestE2eTransfer : public QObject
 {
     Q_OBJECT
 
-    FileBrowser browser;
+    FileBrowserDouble browser;
 
     void expectTransferScreen(Harness &h)
     {
@@ -84,9 +59,6 @@ class TestE2eTransfer : public QObject
     }
 
 private slots:
-    void initTestCase() { QDesktopServices::setUrlHandler("file", &browser, "open"); }
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler("file"); }
-
     void transferRoundTrip()
     {
         Harness h;
@@ -105,15 +77,23 @@ private slots:
             {"openMidiFilesButton", "MIDI_Clips"},
             {"openGroovesButton", "grooves"}};
         for (const auto &[button, folder] : folders) {
-            const qsizetype opened = browser.opened().size();
+            const qsizetype opened = browser.requests().size();
             QVERIFY(h.click(button));
-            QTRY_COMPARE(browser.opened().size(), opened + 1);
+            QTRY_COMPARE(browser.requests().size(), opened + 1);
             const QString expected = h.world.volumeFolder("TOVIK") + '/' + folder;
-            QCOMPARE(browser.opened().last().toLocalFile(), expected);
+            QCOMPARE(browser.requests().last().url.toLocalFile(), expected);
             QVERIFY(QFileInfo(expected).isDir());
+            // The window's request reaches the FileManager on the worker thread.
+            QCOMPARE(browser.requests().last().thread, &h.updater->workerThread());
         }
 
+        // So does DONE: the volume is dismounted there.
+        QThread *dismountedOn = nullptr;
+        connect(
+            &h.world.volumes(), &SimulatedVolumes::volumeDismounted, this,
+            [&] { dismountedOn = QThread::currentThread(); }, Qt::DirectConnection);
         finishTransfer(h);
+        QCOMPARE(dismountedOn, &h.updater->workerThread());
         QVERIFY(!h.world.volumes().isMounted("TOVIK"));
         QCOMPARE(h.world.volumes().dismountRequests().size(), 1);
         QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= 1);

@@ -1,8 +1,9 @@
-#include "LogCapture.h"
 #include "WorkerHarness.h"
 
 #include "diagnostics/Logging.h"
 #include "sim/volumes/SimulatedVolumes.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/LogFile.h"
 
 #include <QtTest>
 
@@ -178,17 +179,17 @@ void TestFileManagerTransfer::lookupAndEject()
     f.volumes.addVolume("TOVIK", f.dir.filePath("gone")); // listed, but its folder is missing
     f.volumes.addVolume("TOVIK", f.volumeFolder("first"));
     f.volumes.addVolume("TOVIK", f.volumeFolder("second"));
-    QSignalSpy opened(&f.harness, &WorkerHarness::opened);
     QSignalSpy ejected(&f.harness, &WorkerHarness::ejectCompleted);
     // Served in order: the eject's answer closes the window for the opens.
     for (const char *folder : {"projects", "MIDI_Clips"})
         emit f.harness.requestOpenFolder("TOVIK", folder);
     emit f.harness.requestEjectDevice("TOVIK");
     QVERIFY(ejected.wait(5000));
-    QTRY_COMPARE(opened.size(), 2);
-    QCOMPARE(opened.at(0).at(0).toUrl(), QUrl::fromLocalFile(f.dir.filePath("first/projects")));
-    QCOMPARE(opened.at(1).at(0).toUrl(), QUrl::fromLocalFile(f.dir.filePath("first/MIDI_Clips")));
-    QVERIFY2(opened.at(0).at(1).toBool(), "handed to the desktop from the worker thread");
+    const QList<FileBrowserDouble::Request> opened = f.harness.browser.requests();
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(opened[0].url, QUrl::fromLocalFile(f.dir.filePath("first/projects")));
+    QCOMPARE(opened[1].url, QUrl::fromLocalFile(f.dir.filePath("first/MIDI_Clips")));
+    QCOMPARE(opened[0].thread, &f.harness.thread); // handed to the desktop from the worker
     QCOMPARE(f.volumes.dismountRequests(), QStringList{f.dir.filePath("first")});
     QVERIFY(f.messages.warnings().isEmpty());
 
@@ -200,7 +201,7 @@ void TestFileManagerTransfer::lookupAndEject()
     QCOMPARE(ejected.at(0).constFirst().toBool(), true);
     QCOMPARE(ejected.at(1).constFirst().toBool(), false);
     QCOMPARE(f.messages.warnings(), {"FM: Cannot eject - no mounted volume named \"TOVIK\""});
-    QCOMPARE(opened.size(), 2);
+    QCOMPARE(f.harness.browser.requests().size(), 2);
 }
 
 // The update volume shows up late or never: the FileManager looks every three seconds, on the
@@ -208,12 +209,7 @@ void TestFileManagerTransfer::lookupAndEject()
 void TestFileManagerTransfer::waitsForTheUpdateVolume()
 {
     initLogging("test");
-    QFile log(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                   "/Tovik-Instruments/Tovik Updater/logs")
-                  .entryInfoList({"updater-*.log"}, QDir::Files, QDir::Time)
-                  .value(0)
-                  .filePath());
-    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text) && log.seek(log.size()));
+    const LogWatch log;
     Fixture f;
     const QString source = f.dir.filePath("fw.tvq");
     QFile file(source);
@@ -242,11 +238,10 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
     });
     QVERIFY(done.wait(20000) && tookMs(11000, 15000));
     QCOMPARE(looksBeforeMount, 4);
-    QStringList traces;
-    for (const QString &line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
-        traces.append(line.mid(24));
-    QCOMPARE(traces, (QStringList{"TRACE FM: copying fw.tvq -> tovikupd", "TRACE FM: copy complete",
-                                  "TRACE FM: renamed, dismounting", "TRACE FM: dismounted OK"}));
+    // The milestones, each a trace line after its timestamp.
+    QCOMPARE(log.lines().replaceInStrings(QRegularExpression("^[-0-9]{10} [:.0-9]{12} "), ""),
+             (QStringList{"TRACE FM: copying fw.tvq -> tovikupd", "TRACE FM: copy complete",
+                          "TRACE FM: renamed, dismounting", "TRACE FM: dismounted OK"}));
 
     // Never there: one look at once and one after each of five waits, then false, silently.
     f.volumes.resetCounters();

@@ -1,7 +1,7 @@
-#include "LogCapture.h"
 #include "WorkerHarness.h"
 
 #include "storage/StorageLogic.h"
+#include "tests/support/LogCapture.h"
 
 #include <QtTest>
 
