@@ -1,10 +1,9 @@
 #include "app/Updater.h"
+#include "tests/support/ChildRun.h"
 #include "tests/support/LogFile.h"
 
 #include <QGuiApplication>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 // The program's exit code when its window cannot load, with the real parts, in a child process
 // because the log starts once per process. (Closing the window and EXIT are covered end to end
@@ -21,19 +20,13 @@ private slots:
         QVERIFY(broken.open(QIODevice::WriteOnly));
         broken.write("import QtQuick 2.15\nItem { this is not qml }\n");
         broken.close();
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-        env.insert("TOVIK_BROKEN_QML", broken.fileName());
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {"--broken-window"});
-        const qint64 pid = child.waitForStarted() ? child.processId() : 0;
-        QVERIFY(child.waitForFinished(60000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode() & 0xff, 0xff); // exit(-1)
+        const ChildRun child =
+            runChild(QCoreApplication::applicationFilePath(), {"--broken-window"}, home.path(),
+                     {"TOVIK_BROKEN_QML=" + broken.fileName()});
+        QVERIFY(child.finished && child.status == QProcess::NormalExit);
+        QCOMPARE(child.code & 0xff, 0xff); // exit(-1)
         // The engine's own complaint reaches the log through the message handler.
-        const QString log = readLog(logFileOf(logDirectory(home.path() + "/.config"), pid));
+        const QString log = readLog(logFileOf(logDirectory(home.path()), child.pid));
         QVERIFY2(log.contains("broken.qml"), qPrintable(log));
     }
 };

@@ -16,9 +16,11 @@
 #include <thread>
 #ifdef _WIN32
 #include <windows.h>
+#define SYSTEM_THREAD_ID() GetCurrentThreadId() // the system's own, apart from the program's
 #else
 #include <sys/syscall.h>
 #include <unistd.h>
+#define SYSTEM_THREAD_ID() syscall(SYS_gettid)
 #endif
 
 const CrashCase crashCases[] = {
@@ -60,16 +62,6 @@ const CrashCase *findCrashCase(const char *name)
 namespace {
 
 volatile int zero = 0; // never changed: keeps the compiler from proving anything
-
-// The calling thread's id as the system itself gives it, apart from the program's own lookup.
-unsigned long long systemThreadId()
-{
-#ifdef _WIN32
-    return GetCurrentThreadId();
-#else
-    return static_cast<unsigned long long>(syscall(SYS_gettid));
-#endif
-}
 
 // All faults in one function that is never inlined nor split, so that the crash line's address
 // and the dump's frames can be found in it.
@@ -135,7 +127,8 @@ void provokeCrashCase(const CrashCase &c, int utcOffset)
     if (c.dump == Dump::Blocked)
         blockDumpNames(utcOffset);
     const auto run = [&c] {
-        std::printf("thread %llx\nfunction %llx\n", systemThreadId(),
+        std::printf("thread %llx\nfunction %llx\n",
+                    static_cast<unsigned long long>(SYSTEM_THREAD_ID()),
                     static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&fault)));
         std::fflush(stdout);
         fault(c.fault);

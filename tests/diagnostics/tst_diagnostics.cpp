@@ -1,14 +1,9 @@
 #include "CrashCases.h"
 #include "diagnostics/CrashFormat.h"
+#include "tests/support/ChildRun.h"
 #include "tests/support/LogFile.h"
 
-#include <QDirIterator>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSet>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QtEndian>
+#include <QtTest>
 
 #include <csignal>
 #include <cstring>
@@ -51,52 +46,9 @@ QString escape(const QString &text)
     return QRegularExpression::escape(text);
 }
 
-struct Run
+ChildRun runDiagChild(const QString &scenario, const QString &home, const QStringList &env = {})
 {
-    bool finished = false;
-    QProcess::ExitStatus status = QProcess::NormalExit;
-    int code = -1; // the signal number after a crash
-    qint64 pid = 0;
-    QString out;
-    QString err;
-
-    // The value after "<label> " on the standard output ("thread 1a2b": "1a2b").
-    QString value(const char *label) const
-    {
-        return QRegularExpression(QStringLiteral("^%1 (\\S+)\\r?$").arg(QLatin1String(label)),
-                                  QRegularExpression::MultilineOption)
-            .match(out)
-            .captured(1);
-    }
-};
-
-// Runs the program with HOME, XDG_CONFIG_HOME and the working folder at home, plus `env`.
-Run run(const QString &program, const QStringList &args, const QString &home,
-        const QStringList &env = {})
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &setting : QStringList{"HOME=" + home, "XDG_CONFIG_HOME=" + home} + env)
-        environment.insert(setting.section(QLatin1Char('='), 0, 0),
-                           setting.section(QLatin1Char('='), 1));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home);
-    process.start(program, args);
-    Run result;
-    result.pid = process.waitForStarted(10000) ? process.processId() : 0;
-    result.finished = result.pid != 0 && process.waitForFinished(60000);
-    if (!result.finished)
-        process.kill();
-    result.status = process.exitStatus();
-    result.code = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-Run runChild(const QString &scenario, const QString &home, const QStringList &env = {})
-{
-    return run(QStringLiteral(DIAGCHILD_PATH), scenario.split(QLatin1Char(' ')), home, env);
+    return runChild(QStringLiteral(DIAGCHILD_PATH), scenario.split(QLatin1Char(' ')), home, env);
 }
 
 QStringList logFiles(const QString &dir)
@@ -209,7 +161,7 @@ void TestDiagnostics::linesAfterHeader()
     QFETCH(int, abortSignal);
     QFETCH(QStringList, lines);
     QTemporaryDir home;
-    const Run child = runChild(scenario, home.path());
+    const ChildRun child = runDiagChild(scenario, home.path());
     QVERIFY(child.finished &&
             child.status == (abortSignal ? QProcess::CrashExit : QProcess::NormalExit));
     QCOMPARE(child.code, abortSignal);
@@ -243,7 +195,7 @@ void TestDiagnostics::pruningAtStartUp()
                     file.setFileTime(i < existing ? base.addSecs(i * 3600) : base.addDays(-100),
                                      QFileDevice::FileModificationTime));
         }
-        const Run child = runChild(QStringLiteral("quiet"), home.path());
+        const ChildRun child = runDiagChild(QStringLiteral("quiet"), home.path());
         QVERIFY(child.finished && child.code == 0);
         // The 20 newest old logs stay beside the new one; other files are untouched.
         const QStringList left = QDir(dir).entryList(QDir::Files);
@@ -262,7 +214,7 @@ void TestDiagnostics::unwritableDirectory()
     QFile blocker(home.filePath(QStringLiteral("Tovik-Instruments")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const Run child = runChild(QStringLiteral("unwritable"), home.path());
+    const ChildRun child = runDiagChild(QStringLiteral("unwritable"), home.path());
     QVERIFY(child.finished && child.status == QProcess::NormalExit && child.code == 0);
     QCOMPARE(child.out, QStringLiteral("alive\n"));
     // No handler was installed, so Qt's own output still has the message.
@@ -277,7 +229,7 @@ void TestDiagnostics::unwritableDirectory()
 void TestDiagnostics::concurrentWriters()
 {
     QTemporaryDir home;
-    const Run child = runChild(QStringLiteral("threads"), home.path());
+    const ChildRun child = runDiagChild(QStringLiteral("threads"), home.path());
     QVERIFY(child.finished && child.code == 0);
     const Log log = childLog(home.path(), child.pid);
     QVERIFY2(log.problem.isEmpty(), qPrintable(log.problem));
@@ -339,13 +291,14 @@ void TestDiagnostics::crash(bool underWine)
     const QString dir =
         underWine ? QStringLiteral("Z:") + home.path() : home.path(); // Wine's Z: is /
     const QStringList args = {QString::fromLatin1(c.name), dir};
-    const Run child =
-        underWine ? run(qEnvironmentVariable("TOVIK_WINE"),
-                        QStringList{qEnvironmentVariable("TOVIK_CRASHCHILD")} + args, home.path(),
-                        c.dump == Dump::NoWriter
-                            ? QStringList{QStringLiteral("WINEDLLOVERRIDES=dbghelp=d")}
-                            : QStringList())
-                  : run(QStringLiteral(CRASHCHILD_PATH), args, home.path());
+    const ChildRun child =
+        underWine
+            ? runChild(qEnvironmentVariable("TOVIK_WINE"),
+                       QStringList{qEnvironmentVariable("TOVIK_CRASHCHILD")} + args, home.path(),
+                       c.dump == Dump::NoWriter
+                           ? QStringList{QStringLiteral("WINEDLLOVERRIDES=dbghelp=d")}
+                           : QStringList())
+            : runChild(QStringLiteral(CRASHCHILD_PATH), args, home.path());
     // Under Wine the filter ends the process with the exception's code, whose low byte Wine
     // passes on, and abort() exits with 3; here the signal ends it.
     const bool aborts = c.terminates() || c.fault == Fault::Assert || c.fault == Fault::DoubleFree;
@@ -451,9 +404,9 @@ void TestDiagnostics::afterOffsetChange()
                              .arg(change.time().toString(QStringLiteral("hh:mm:ss")))
                              .arg((change.date().dayOfYear() + 180) % 365);
     QTemporaryDir home;
-    const Run child =
-        runChild(QStringLiteral("offset-change ") + QString::number(change.toMSecsSinceEpoch()),
-                 home.path(), {rule});
+    const ChildRun child =
+        runDiagChild(QStringLiteral("offset-change ") + QString::number(change.toMSecsSinceEpoch()),
+                     home.path(), {rule});
     const QDateTime ended = QDateTime::currentDateTimeUtc();
     const Log log = childLog(home.path(), child.pid);
     QVERIFY2(child.status == QProcess::CrashExit && log.lines.size() == 2, qPrintable(log.problem));
@@ -463,9 +416,7 @@ void TestDiagnostics::afterOffsetChange()
         t.setTimeSpec(Qt::UTC);
         return t.addSecs(-offset);
     };
-    QFile file(log.path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QString started = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 1, 1);
+    const QString started = readLog(log.path).section(QLatin1Char('\n'), 1, 1);
     QVERIFY2(utc(started.mid(13), "yyyy-MM-dd HH:mm:ss.zzz", 0) < change, qPrintable(started));
     const QDateTime crashed = utc(log.lines.first().left(23), "yyyy-MM-dd HH:mm:ss.zzz", 3600);
     QVERIFY2(crashed >= change.addMSecs(500) && crashed <= ended, qPrintable(log.lines.first()));

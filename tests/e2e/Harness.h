@@ -7,9 +7,10 @@
 #include "tests/support/SimulatedRig.h"
 
 #include <QQmlApplicationEngine>
+#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QTest>
+#include <QtTest>
 
 #include <memory>
 
@@ -67,16 +68,10 @@ public:
 
     QQuickItem *item(const char *name) const { return findItem(window(), name); }
 
-    bool isShown(const char *name) const
-    {
-        QQuickItem *found = item(name);
-        return found && found->isVisible();
-    }
-
+    bool isShown(const char *name) const { return item(name) && item(name)->isVisible(); }
     QString text(const char *name) const
     {
-        QQuickItem *found = item(name);
-        return found ? found->property("text").toString() : QString();
+        return QQmlProperty::read(item(name), "text").toString();
     }
 
     QVariant windowProperty(const char *name) const { return window()->property(name); }

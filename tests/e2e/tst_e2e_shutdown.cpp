@@ -1,12 +1,10 @@
 #include "Harness.h"
 
 #include "storage/FileManager.h"
+#include "tests/support/ChildRun.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QtTest>
 
 #include <atomic>
 
@@ -116,17 +114,11 @@ private slots:
         QFETCH(QString, scenario);
         QTemporaryDir home;
         QTemporaryDir downloads;
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-        env.insert("TMPDIR", downloads.path());
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"--child", scenario});
-        QVERIFY(child.waitForFinished(120000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        const ChildRun child =
+            runChild(QCoreApplication::applicationFilePath(), {"--child", scenario}, home.path(),
+                     {"TMPDIR=" + downloads.path()}, 120000);
+        QVERIFY2(child.finished && child.status == QProcess::NormalExit && child.code == 0,
+                 qPrintable(QStringLiteral("exit %1: %2").arg(child.code).arg(child.err)));
     }
 };
 

@@ -3,8 +3,8 @@
 #include "diagnostics/Logging.h"
 #include "tests/support/FileBrowserDouble.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QtTest>
 
 namespace {
 using Fault = SimulatedInstrument::Fault;
@@ -21,12 +21,11 @@ class TestE2eTransfer : public QObject
 
     FileBrowserDouble browser;
 
-    void expectTransferScreen(Harness &h)
+    // The window's flow flags after what the real objects did (what each state shows is the
+    // window tests' business; here it must fit).
+    void expectFlow(Harness &h, bool inTransferFlow)
     {
-        for (const char *name : transferScreen)
-            QVERIFY2(h.isShown(name), name);
-        QVERIFY(!h.isShown("versionText"));
-        QCOMPARE(h.windowProperty("inTransferFlow").toBool(), true);
+        QCOMPARE(h.windowProperty("inTransferFlow").toBool(), inTransferFlow);
         QCOMPARE(h.windowProperty("inReenumeration").toBool(), false);
         QVERIFY_LAYOUT(h);
     }
@@ -35,30 +34,26 @@ class TestE2eTransfer : public QObject
     void enterTransferMode(Harness &h)
     {
         QVERIFY(h.click("transferButton"));
-        QVERIFY(!h.isShown("updateButton"));
-        QVERIFY(!h.isShown("transferButton"));
         QVERIFY(h.text("versionText").startsWith(QStringLiteral("Connecting to Tovik")));
         QVERIFY_LAYOUT(h);
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("openProjectsButton"), flowWithinMs);
-        expectTransferScreen(h);
+        expectFlow(h, true);
     }
 
     void finishTransfer(Harness &h)
     {
         QVERIFY(h.click("completeTransferButton"));
         QVERIFY(h.text("versionText").startsWith(QStringLiteral("Finalizing Transfer")));
-        for (const char *name : transferScreen)
-            QVERIFY2(!h.isShown(name), name);
         QVERIFY_LAYOUT(h);
-        QTRY_VERIFY_WITH_TIMEOUT(h.isShown("updateButton"), flowWithinMs);
-        QVERIFY(h.isShown("transferButton"));
-        QVERIFY(!h.isShown("versionText"));
-        QCOMPARE(h.windowProperty("inTransferFlow").toBool(), false);
-        QCOMPARE(h.windowProperty("inReenumeration").toBool(), false);
-        QVERIFY_LAYOUT(h);
+        QTRY_VERIFY_WITH_TIMEOUT(h.isShown("updateButton") && h.isShown("transferButton"),
+                                 flowWithinMs);
+        expectFlow(h, false);
     }
 
 private slots:
+    // As in the program, everything the objects say goes to a log file, kept with the test;
+    // only now, or the test library would take the messages over again.
+    void initTestCase() { initLogging(QStringLiteral("1.3.2")); }
     void transferRoundTrip()
     {
         Harness h;
@@ -116,7 +111,7 @@ private slots:
         QCOMPARE(h.text("transferInfoText"),
                  QStringLiteral("Tovik's storage could not be released. Close any file that is "
                                 "open on it, then press DONE again."));
-        expectTransferScreen(h);
+        expectFlow(h, true);
         QVERIFY(h.world.volumes().isMounted("TOVIK"));
         QCOMPARE(h.received(MIDI_SYSEX_TRANSFER_END), 0);
 
@@ -231,7 +226,6 @@ private slots:
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
-    initLogging(QStringLiteral("1.3.2"));
     TestE2eTransfer test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -2,12 +2,10 @@
 
 #include "release/Downloader.h"
 #include "sim/server/ReleaseServer.h"
+#include "tests/support/LogFile.h"
 #include "tests/support/SignalRecorder.h"
 
-#include <QDir>
-#include <QRandomGenerator>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 
 // Deterministic, incompressible-looking bytes, different for every seed.
 inline QByteArray firmwareBytes(qsizetype size, quint32 seed)
@@ -17,13 +15,6 @@ inline QByteArray firmwareBytes(qsizetype size, quint32 seed)
     for (char &byte : bytes)
         byte = char(random.generate());
     return bytes;
-}
-
-// The file's bytes, empty when it cannot be read.
-inline QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // This test's private temporary directory (inside its private HOME, as registered), emptied, or

@@ -3,7 +3,7 @@
 #include "storage/FileManager.h"
 #include "tests/support/FileBrowserDouble.h"
 
-#include <QThread>
+#include <QtTest>
 
 // A FileManager on a worker thread, wired as the program wires it (queued both ways), with the
 // real seams unless given others, and a double of the desktop's file browser.

@@ -2,8 +2,8 @@
 
 #include "diagnostics/Logging.h"
 #include "sim/volumes/SimulatedVolumes.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/LogFile.h"
+#include "tests/support/SignalRecorder.h"
 
 #include <QtTest>
 
@@ -18,15 +18,9 @@ struct Fixture
     }
     QTemporaryDir dir;
     SimulatedVolumes volumes;
-    LogCapture messages;
+    LogWatch messages;
     WorkerHarness harness{&volumes, &volumes};
 };
-
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 enum class Fault {
     None,
@@ -50,6 +44,7 @@ class TestFileManagerTransfer : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { initLogging(QStringLiteral("test")); }
     void transfer_data();
     void transfer();
     void lookupAndEject();
@@ -59,7 +54,7 @@ private slots:
 void TestFileManagerTransfer::transfer_data()
 {
     QTest::addColumn<Fault>("fault");
-    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<QList<qint64>>("progress");
     QTest::addColumn<QString>("warning"); // empty: success
     QTest::addColumn<QStringList>("filesAfter");
     QTest::addColumn<qint64>("copiedSize"); // of the copy left on the volume, -1: the whole source
@@ -68,9 +63,9 @@ void TestFileManagerTransfer::transfer_data()
     const QString renameFailed = "FM: Failed to rename file on \"tovikupd\"";
     const QStringList renamed{"tvxxfer.tvq"};
     const QStringList unrenamed{"update.tvq"};
-    const QList<int> all{40, 81, 100};
+    const QList<qint64> all{40, 81, 100};
 
-    const auto row = [](const char *tag, Fault fault, const QList<int> &progress,
+    const auto row = [](const char *tag, Fault fault, const QList<qint64> &progress,
                         const QString &warning, const QStringList &files, qint64 copied = -1) {
         QTest::newRow(tag) << fault << progress << warning << files << copied;
     };
@@ -96,7 +91,7 @@ void TestFileManagerTransfer::transfer()
 {
     Fixture f;
     QFETCH(Fault, fault);
-    QFETCH(QList<int>, progress);
+    QFETCH(QList<qint64>, progress);
     QFETCH(QString, warning);
     QFETCH(QStringList, filesAfter);
     QFETCH(qint64, copiedSize);
@@ -140,7 +135,8 @@ void TestFileManagerTransfer::transfer()
         Qt::DirectConnection);
 
     QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
-    QSignalSpy percent(&f.harness, &WorkerHarness::copyProgress);
+    SignalRecorder percent;
+    percent.listen(&f.harness, &WorkerHarness::copyProgress, "progress");
     emit f.harness.downloadFinished(true, sourcePath, name);
     // A later failed download never replaces the file of a good one.
     emit f.harness.downloadFinished(false, f.dir.filePath("second.tvq"), "second.tvq");
@@ -148,10 +144,7 @@ void TestFileManagerTransfer::transfer()
 
     QVERIFY(done.wait(10000) && !done.wait(300)); // exactly one result
     QCOMPARE(done.constFirst().constFirst().toBool(), warning.isEmpty());
-    QList<int> seen;
-    for (const QList<QVariant> &args : std::as_const(percent))
-        seen.append(args.constFirst().toInt());
-    QCOMPARE(seen, progress);
+    QCOMPARE(percent.numbers(), progress);
     QCOMPARE(f.messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
 
     // A failed copy leaves its partial file; a good one is byte for byte the source; an earlier
@@ -160,7 +153,7 @@ void TestFileManagerTransfer::transfer()
         QCOMPARE(QDir(volume).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name),
                  filesAfter);
     for (const QString &file : filesAfter)
-        QCOMPARE(readAll(QDir(volume).filePath(file)),
+        QCOMPARE(fileBytes(QDir(volume).filePath(file)),
                  earlier && file == QLatin1String("tvxxfer.tvq")
                      ? QByteArray("earlier")
                      : source.left(copiedSize < 0 ? source.size() : copiedSize));
@@ -208,8 +201,6 @@ void TestFileManagerTransfer::lookupAndEject()
 // real clock, five waits at most, and never writes to volumes that only look like it.
 void TestFileManagerTransfer::waitsForTheUpdateVolume()
 {
-    initLogging("test");
-    const LogWatch log;
     Fixture f;
     const QString source = f.dir.filePath("fw.tvq");
     QFile file(source);
@@ -220,7 +211,8 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
     f.volumes.addVolume("tovikupd", f.volumeFolder(decoys[1]), {false, false});
     f.volumes.addVolume("TOVIKUPD", f.volumeFolder(decoys[2]));
     f.volumes.setVolumeFolder("tovikupd", f.volumeFolder("vol"));
-    QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
+    SignalRecorder done;
+    done.listen(&f.harness, &WorkerHarness::fileTransferComplete, "done");
     emit f.harness.downloadFinished(true, source, "fw.tvq");
 
     // Looks at 0, 3, 6 and 9 s miss it; the fifth, at about 12 s, finds it.
@@ -236,33 +228,31 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
         looksBeforeMount = f.volumes.lookupCount();
         f.volumes.present("tovikupd");
     });
-    QVERIFY(done.wait(20000) && tookMs(11000, 15000));
+    QVERIFY(done.waitFor("done", 1, 20000) && tookMs(11000, 15000));
     QCOMPARE(looksBeforeMount, 4);
     // The milestones, each a trace line after its timestamp.
-    QCOMPARE(log.lines().replaceInStrings(QRegularExpression("^[-0-9]{10} [:.0-9]{12} "), ""),
-             (QStringList{"TRACE FM: copying fw.tvq -> tovikupd", "TRACE FM: copy complete",
-                          "TRACE FM: renamed, dismounting", "TRACE FM: dismounted OK"}));
+    QCOMPARE(
+        f.messages.lines().filter(" TRACE ").replaceInStrings(QRegularExpression("^.* TRACE "), ""),
+        (QStringList{"FM: copying fw.tvq -> tovikupd", "FM: copy complete",
+                     "FM: renamed, dismounting", "FM: dismounted OK"}));
 
     // Never there: one look at once and one after each of five waits, then false, silently.
     f.volumes.resetCounters();
     clock.restart();
     emit f.harness.deviceSetToTransferMode();
-    QVERIFY(done.wait(25000) && tookMs(14000, 19000));
+    QVERIFY(done.waitFor("done", 2, 25000) && tookMs(14000, 19000));
     QCOMPARE(f.volumes.lookupCount(), 6);
     // The counter stays where the give-up left it: the next start looks once and reports at
     // once.
     emit f.harness.deviceSetToTransferMode();
-    QVERIFY(done.wait(2500));
+    QVERIFY(done.waitFor("done", 3, 2500));
     QCOMPARE(f.volumes.lookupCount(), 7);
     // Once the volume is there it is used straight away, whatever the counter said.
     QVERIFY(QFile::remove(f.dir.filePath("vol/tvxxfer.tvq")));
     f.volumes.present("tovikupd");
     emit f.harness.deviceSetToTransferMode();
-    QVERIFY(done.wait(5000));
-    QList<bool> results;
-    for (const QList<QVariant> &args : std::as_const(done))
-        results.append(args.constFirst().toBool());
-    QCOMPARE(results, (QList<bool>{true, false, false, true}));
+    QVERIFY(done.waitFor("done", 4, 5000));
+    QCOMPARE(done.events, (QStringList{"done true", "done false", "done false", "done true"}));
     QVERIFY(f.messages.warnings().isEmpty());
     for (const QString &decoy : decoys)
         QVERIFY(QDir(f.dir.filePath(decoy)).isEmpty());

@@ -1,7 +1,8 @@
 #include "WorkerHarness.h"
 
+#include "diagnostics/Logging.h"
 #include "storage/StorageLogic.h"
-#include "tests/support/LogCapture.h"
+#include "tests/support/LogFile.h"
 
 #include <QtTest>
 
@@ -26,6 +27,7 @@ void TestRealMounts::initTestCase()
         QSKIP(qPrintable(
             "real mounts not possible here: " +
             qEnvironmentVariable("TOVIK_REAL_MOUNTS_SKIP", "not run by real-mounts.sh")));
+    initLogging(QStringLiteral("test"));
 }
 
 // Mounts the update volume and publishes its label as udev would. Empty on failure.
@@ -80,7 +82,7 @@ void TestRealMounts::update()
     QFile holder(volume + "/held.txt");
     QVERIFY(!held || holder.open(QIODevice::WriteOnly));
 
-    LogCapture messages;
+    const LogWatch log;
     WorkerHarness harness;
     QSignalSpy done(&harness, &WorkerHarness::fileTransferComplete);
     emit harness.downloadFinished(true, source.fileName(), "update.tvq");
@@ -88,7 +90,7 @@ void TestRealMounts::update()
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000);
     QCOMPARE(done.constFirst().constFirst().toBool(), !held);
     // A busy volume is reported by the unmount itself first.
-    QCOMPARE(messages.warnings().value(messages.warnings().size() - 1),
+    QCOMPARE(log.warnings().value(log.warnings().size() - 1),
              held ? "FM: Failed to eject device \"tovikupd\"" : "");
     QCOMPARE(QStorageInfo(volume).rootPath() == volume, held);
     if (held)

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <QDesktopServices>
-#include <QMutex>
-#include <QObject>
-#include <QThread>
-#include <QUrl>
+#include <QtTest>
 
 // Stands in for the desktop's file browser while it exists: records each folder it is asked to
 // show and the thread that asked.

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QStandardPaths>
+#include <QtTest>
 
 // The log directory of a run whose configuration folder is configHome, where users find it.
 inline QString logDirectory(const QString &configHome = QStandardPaths::writableLocation(
@@ -22,19 +19,46 @@ inline QString logFileOf(const QString &dir = logDirectory(),
         .filePath();
 }
 
-inline QString readLog(const QString &path = logFileOf())
+// The file's bytes, empty when it cannot be read.
+inline QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// What this process's log file gained since construction.
+inline QString readLog(const QString &path = logFileOf())
+{
+    return QString::fromUtf8(fileBytes(path));
+}
+
+// What this process's log file gained since construction (the log started first, in a test
+// function: the test library takes Qt's messages over until then).
 class LogWatch
 {
 public:
     QString text() const { return readLog().mid(start); }
     int count(const QString &piece) const { return int(text().count(piece)); }
     QStringList lines() const { return text().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    // The messages alone, as "INFO <text>", "WARN <text>": no time, thread or source.
+    QStringList messages() const
+    {
+        static const QRegularExpression line(
+            QStringLiteral("^\\S+ \\S+ (DEBUG|INFO|WARN|CRIT|FATAL) ? \\[[0-9a-f]+\\] (.*?)(?: "
+                           "\\(\\S+:\\d+\\))?$"));
+        QStringList found;
+        for (const QString &text : lines()) {
+            const QRegularExpressionMatch m = line.match(text);
+            if (m.hasMatch())
+                found << m.captured(1) + QLatin1Char(' ') + m.captured(2);
+        }
+        return found;
+    }
+    QStringList warnings() const
+    {
+        return messages()
+            .filter(QRegularExpression(QStringLiteral("^WARN ")))
+            .replaceInStrings(QRegularExpression(QStringLiteral("^WARN ")), QString());
+    }
 
 private:
     qsizetype start = readLog().size();

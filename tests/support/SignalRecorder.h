@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QHash>
-#include <QMetaProperty>
-#include <QSignalSpy>
-#include <QStringList>
+#include <QtTest>
 
 // Every emission of the signals it listens to, as "name arg arg" (arguments as QVariant prints
 // them: "deviceFound true") with its time on the monotonic clock, in the order they reach the

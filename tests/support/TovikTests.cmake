@@ -1,11 +1,9 @@
 # The test environment: what several test folders share, and the functions that register tests.
 find_package(Qt6 REQUIRED COMPONENTS Test QuickTest)
 
-# Header-only helpers; the library runs moc over them once for every test.
+# The helpers are headers; the library runs moc once over those with signals and slots.
 add_library(tovik_test_support STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/LogCapture.h
-    ${CMAKE_CURRENT_LIST_DIR}/LogFile.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h
-    ${CMAKE_CURRENT_LIST_DIR}/SimulatedRig.h)
+    ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h)
 target_link_libraries(tovik_test_support PUBLIC tovik tovik_sim Qt6::Test PRIVATE tovik_warnings)
 
 # tovik_add_qtest(<name> LABEL <folder> SOURCES <files...> [TIMEOUT <s>] [LIBS <targets...>]
