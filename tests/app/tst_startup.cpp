@@ -1,6 +1,6 @@
 #include "app/Updater.h"
 #include "tests/support/ChildRun.h"
-#include "tests/support/LogFile.h"
+#include "tests/support/Files.h"
 
 #include <QGuiApplication>
 #include <QtTest>
@@ -16,13 +16,11 @@ private slots:
     void windowThatFailsToLoadEndsWithMinusOne()
     {
         QTemporaryDir home;
-        QFile broken(home.filePath("broken.qml"));
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("import QtQuick 2.15\nItem { this is not qml }\n");
-        broken.close();
+        const QString broken = home.filePath("broken.qml");
+        QVERIFY(writeFile(broken, "import QtQuick 2.15\nItem { this is not qml }\n"));
         const ChildRun child =
             runChild(QCoreApplication::applicationFilePath(), {"--broken-window"}, home.path(),
-                     {"TOVIK_BROKEN_QML=" + broken.fileName()});
+                     {"TOVIK_BROKEN_QML=" + broken});
         QVERIFY(child.finished && child.status == QProcess::NormalExit);
         QCOMPARE(child.code & 0xff, 0xff); // exit(-1)
         // The engine's own complaint reaches the log through the message handler.

@@ -1,7 +1,7 @@
 #include "CrashCases.h"
 #include "diagnostics/CrashFormat.h"
 #include "tests/support/ChildRun.h"
-#include "tests/support/LogFile.h"
+#include "tests/support/Files.h"
 
 #include <QtTest>
 
@@ -211,16 +211,15 @@ void TestDiagnostics::unwritableDirectory()
 {
     QTemporaryDir home;
     // A file where the vendor folder should be: the log directory can never be created.
-    QFile blocker(home.filePath(QStringLiteral("Tovik-Instruments")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    const QString blocker = home.filePath(QStringLiteral("Tovik-Instruments"));
+    QVERIFY(writeFile(blocker, QByteArray()));
     const ChildRun child = runDiagChild(QStringLiteral("unwritable"), home.path());
     QVERIFY(child.finished && child.status == QProcess::NormalExit && child.code == 0);
     QCOMPARE(child.out, QStringLiteral("alive\n"));
     // No handler was installed, so Qt's own output still has the message.
     QVERIFY2(child.err.contains(QStringLiteral("nowhere to go")), qPrintable(child.err));
     // The child removed the obstacle and started the log again: still nothing may appear.
-    QVERIFY(!QFile::exists(blocker.fileName()));
+    QVERIFY(!QFile::exists(blocker));
     QDirIterator it(home.path(), {QStringLiteral("*.log")}, QDir::Files,
                     QDirIterator::Subdirectories);
     QVERIFY2(!it.hasNext(), qPrintable(it.next()));

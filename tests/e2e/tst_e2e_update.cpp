@@ -3,7 +3,7 @@
 #include "app/MainController.h"
 #include "diagnostics/Logging.h"
 #include "release/Downloader.h"
-#include "tests/support/LogFile.h"
+#include "tests/support/Files.h"
 
 #include <QGuiApplication>
 #include <QtTest>

@@ -1,5 +1,5 @@
 // The once-a-second check against the simulated instrument.
-#include "tests/support/LogFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/SimulatedRig.h"
 
 #include "diagnostics/Logging.h"

@@ -1,6 +1,6 @@
 // Transfer and update modes in and out against the simulated instrument, timed from the entry
 // points, and the passes that go wrong; the test stands in for the storage side.
-#include "tests/support/LogFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/SimulatedRig.h"
 
 #include "diagnostics/Logging.h"

@@ -2,7 +2,7 @@
 
 #include "diagnostics/Logging.h"
 #include "sim/volumes/SimulatedVolumes.h"
-#include "tests/support/LogFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/SignalRecorder.h"
 
 #include <QtTest>
@@ -101,9 +101,7 @@ void TestFileManagerTransfer::transfer()
     const QString volume = f.volumeFolder("vol");
     const QString sourcePath =
         (fault == Fault::SourceOnVolume ? volume : f.dir.path()) + '/' + name;
-    QByteArray source(fault == Fault::EmptySource ? 0 : 10000, Qt::Uninitialized);
-    for (int i = 0; i < source.size(); ++i)
-        source[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
+    const QByteArray source = firmwareBytes(fault == Fault::EmptySource ? 0 : 10000, 131);
     QFile sourceFile(sourcePath);
     QVERIFY(fault == Fault::SourceMissing ||
             (sourceFile.open(QIODevice::ReadWrite) && sourceFile.write(source) == source.size() &&
@@ -111,9 +109,7 @@ void TestFileManagerTransfer::transfer()
     f.volumes.addVolume("tovikupd", volume);
 
     const bool earlier = fault == Fault::EarlierTarget || fault == Fault::NamedTargetOverEarlier;
-    QFile old(QDir(volume).filePath("tvxxfer.tvq"));
-    QVERIFY(!earlier ||
-            (old.open(QIODevice::WriteOnly) && old.write("earlier") == 7 && old.flush()));
+    QVERIFY(!earlier || writeFile(QDir(volume).filePath("tvxxfer.tvq"), "earlier"));
     if (fault == Fault::Vanishes)
         f.volumes.setVanishAfterBytes("tovikupd", 8192);
     if (fault == Fault::FullAt9000)
@@ -145,7 +141,8 @@ void TestFileManagerTransfer::transfer()
     QVERIFY(done.wait(10000) && !done.wait(300)); // exactly one result
     QCOMPARE(done.constFirst().constFirst().toBool(), warning.isEmpty());
     QCOMPARE(percent.numbers(), progress);
-    QCOMPARE(f.messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
+    QCOMPARE(f.messages.messages().filter("WARN "),
+             warning.isEmpty() ? QStringList() : QStringList{"WARN " + warning});
 
     // A failed copy leaves its partial file; a good one is byte for byte the source; an earlier
     // "tvxxfer.tvq" is never touched.
@@ -180,11 +177,11 @@ void TestFileManagerTransfer::lookupAndEject()
     QVERIFY(ejected.wait(5000));
     const QList<FileBrowserDouble::Request> opened = f.harness.browser.requests();
     QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened[0].url, QUrl::fromLocalFile(f.dir.filePath("first/projects")));
-    QCOMPARE(opened[1].url, QUrl::fromLocalFile(f.dir.filePath("first/MIDI_Clips")));
-    QCOMPARE(opened[0].thread, &f.harness.thread); // handed to the desktop from the worker
+    QCOMPARE(opened[0].first, QUrl::fromLocalFile(f.dir.filePath("first/projects")));
+    QCOMPARE(opened[1].first, QUrl::fromLocalFile(f.dir.filePath("first/MIDI_Clips")));
+    QCOMPARE(opened[0].second, &f.harness.thread); // handed to the desktop from the worker
     QCOMPARE(f.volumes.dismountRequests(), QStringList{f.dir.filePath("first")});
-    QVERIFY(f.messages.warnings().isEmpty());
+    QVERIFY(f.messages.messages().filter("WARN ").isEmpty());
 
     f.volumes.removeVolume("TOVIK");
     f.volumes.removeVolume("TOVIK");
@@ -193,7 +190,8 @@ void TestFileManagerTransfer::lookupAndEject()
     QVERIFY(ejected.wait(5000));
     QCOMPARE(ejected.at(0).constFirst().toBool(), true);
     QCOMPARE(ejected.at(1).constFirst().toBool(), false);
-    QCOMPARE(f.messages.warnings(), {"FM: Cannot eject - no mounted volume named \"TOVIK\""});
+    QCOMPARE(f.messages.messages().filter("WARN "),
+             {"WARN FM: Cannot eject - no mounted volume named \"TOVIK\""});
     QCOMPARE(f.harness.browser.requests().size(), 2);
 }
 
@@ -203,9 +201,7 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
 {
     Fixture f;
     const QString source = f.dir.filePath("fw.tvq");
-    QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(10000, 'x')) == 10000);
-    file.close();
+    QVERIFY(writeFile(source, QByteArray(10000, 'x')));
     const QStringList decoys{"ro", "notready", "caps"};
     f.volumes.addVolume("tovikupd", f.volumeFolder(decoys[0]), {true, true});
     f.volumes.addVolume("tovikupd", f.volumeFolder(decoys[1]), {false, false});
@@ -253,7 +249,7 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
     emit f.harness.deviceSetToTransferMode();
     QVERIFY(done.waitFor("done", 4, 5000));
     QCOMPARE(done.events, (QStringList{"done true", "done false", "done false", "done true"}));
-    QVERIFY(f.messages.warnings().isEmpty());
+    QVERIFY(f.messages.messages().filter("WARN ").isEmpty());
     for (const QString &decoy : decoys)
         QVERIFY(QDir(f.dir.filePath(decoy)).isEmpty());
 }

@@ -10,8 +10,7 @@ struct ChildRun
     QProcess::ExitStatus status = QProcess::NormalExit;
     int code = -1; // the signal number after a crash
     qint64 pid = 0;
-    QString out;
-    QString err;
+    QString out, err;
 
     // The value after "<label> " on the standard output ("thread 1a2b": "1a2b").
     QString value(const char *label) const

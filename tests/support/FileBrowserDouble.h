@@ -9,11 +9,7 @@ class FileBrowserDouble : public QObject
 {
     Q_OBJECT
 public:
-    struct Request
-    {
-        QUrl url;
-        QThread *thread;
-    };
+    using Request = std::pair<QUrl, QThread *>; // the folder, and the thread that asked
 
     FileBrowserDouble() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
     ~FileBrowserDouble() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }

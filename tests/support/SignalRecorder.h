@@ -25,12 +25,8 @@ public:
                 metaObject()->method(metaObject()->indexOfSlot("propertyChanged()")));
     }
 
-    static qint64 nowMs()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        return timer.msecsSinceReference();
-    }
+    // Now, on the monotonic clock of QElapsedTimer::msecsSinceReference().
+    static qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
     int count(const QString &name) const { return int(names.count(name)); }
     // The first argument of every emission, as a number.
     QList<qint64> numbers() const

@@ -61,12 +61,8 @@ struct SimRig
         return recorder->waitFor("tovikReceivedVersion", 1, versionAskedMs + 2 * lateMs);
     }
     // When the handler opened the instrument's output port, or the instrument received message.
-    QList<qint64> openedAfter(qint64 since) const { return busEvents(since, {}); }
+    QList<qint64> openedAfter(qint64 since) const { return receivedAfter({}, since); }
     QList<qint64> receivedAfter(const SysExMessage &message, qint64 since) const
-    {
-        return busEvents(since, message);
-    }
-    QList<qint64> busEvents(qint64 since, const SysExMessage &message) const
     {
         using Kind = SimMidiBus::EventKind;
         QList<qint64> times;

@@ -32,7 +32,6 @@ endfunction()
 # Builds the target with clang's libFuzzer at test time and runs it for a bounded time.
 function(tovik_add_fuzz_test name)
     cmake_parse_arguments(F "QT" "LABEL;SECONDS" "SOURCES" ${ARGN})
-    set(qt_flag "")
     if(F_QT)
         set(qt_flag --qt)
     endif()

@@ -2,6 +2,24 @@
 
 #include <QtTest>
 
+// What tests read and write: files and bytes, and the run's log file.
+
+// Deterministic, incompressible-looking bytes, different for every seed.
+inline QByteArray firmwareBytes(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char &byte : bytes)
+        byte = char(random.generate());
+    return bytes;
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // The log directory of a run whose configuration folder is configHome, where users find it.
 inline QString logDirectory(const QString &configHome = QStandardPaths::writableLocation(
                                 QStandardPaths::GenericConfigLocation))
@@ -52,12 +70,6 @@ public:
                 found << m.captured(1) + QLatin1Char(' ') + m.captured(2);
         }
         return found;
-    }
-    QStringList warnings() const
-    {
-        return messages()
-            .filter(QRegularExpression(QStringLiteral("^WARN ")))
-            .replaceInStrings(QRegularExpression(QStringLiteral("^WARN ")), QString());
     }
 
 private:
