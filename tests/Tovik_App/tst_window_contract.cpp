@@ -3,7 +3,6 @@
 #include "midi/MidiHandler.h"
 #include "release/Downloader.h"
 
-#include <QMetaMethod>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QtTest>

@@ -14,6 +14,14 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+#ifdef _WIN32
+#include <windows.h>
+#define SYSTEM_THREAD_ID() GetCurrentThreadId() // the system's own, apart from the program's
+#else
+#include <sys/syscall.h>
+#include <unistd.h>
+#define SYSTEM_THREAD_ID() syscall(SYS_gettid)
+#endif
 
 const CrashCase crashCases[] = {
     {"segv", Fault::NullWrite, false, Dump::Written, "c0000005 (ACCESS_VIOLATION)", OnBoth},
@@ -120,7 +128,7 @@ void provokeCrashCase(const CrashCase &c, int utcOffset)
         blockDumpNames(utcOffset);
     const auto run = [&c] {
         std::printf("thread %llx\nfunction %llx\n",
-                    static_cast<unsigned long long>(currentThreadId()),
+                    static_cast<unsigned long long>(SYSTEM_THREAD_ID()),
                     static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&fault)));
         std::fflush(stdout);
         fault(c.fault);

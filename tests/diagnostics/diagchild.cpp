@@ -13,7 +13,9 @@
 
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -32,9 +34,11 @@ int writeFromThreads()
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([t] {
             const QString payload(400, QChar(u'a' + t));
+            // The kernel's own id of this thread, for the test to find in the line's thread field.
+            const long tid = syscall(SYS_gettid);
             for (int i = 0; i < 300; ++i) {
                 if (i % 2 == 0)
-                    qInfo("thread %d line %d %s", t, i, qPrintable(payload));
+                    qInfo("thread %d line %d tid %lx %s", t, i, tid, qPrintable(payload));
                 else
                     logTrace(QStringLiteral("thread %1 line %2 %3").arg(t).arg(i).arg(payload));
             }

@@ -1,13 +1,9 @@
 #include "CrashCases.h"
 #include "diagnostics/CrashFormat.h"
+#include "tests/support/ChildRun.h"
+#include "tests/support/Files.h"
 
-#include <QDirIterator>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSet>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QtEndian>
+#include <QtTest>
 
 #include <csignal>
 #include <cstring>
@@ -50,57 +46,9 @@ QString escape(const QString &text)
     return QRegularExpression::escape(text);
 }
 
-struct Run
+ChildRun runDiagChild(const QString &scenario, const QString &home, const QStringList &env = {})
 {
-    bool finished = false;
-    QProcess::ExitStatus status = QProcess::NormalExit;
-    int code = -1; // the signal number after a crash
-    qint64 pid = 0;
-    QString out;
-    QString err;
-
-    // The value after "<label> " on the standard output ("thread 1a2b": "1a2b").
-    QString value(const char *label) const
-    {
-        return QRegularExpression(QStringLiteral("^%1 (\\S+)\\r?$").arg(QLatin1String(label)),
-                                  QRegularExpression::MultilineOption)
-            .match(out)
-            .captured(1);
-    }
-};
-
-// Runs the program with HOME, XDG_CONFIG_HOME and the working folder at home, plus `env`.
-Run run(const QString &program, const QStringList &args, const QString &home,
-        const QStringList &env = {})
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &setting : QStringList{"HOME=" + home, "XDG_CONFIG_HOME=" + home} + env)
-        environment.insert(setting.section(QLatin1Char('='), 0, 0),
-                           setting.section(QLatin1Char('='), 1));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(home);
-    process.start(program, args);
-    Run result;
-    result.pid = process.waitForStarted(10000) ? process.processId() : 0;
-    result.finished = result.pid != 0 && process.waitForFinished(60000);
-    if (!result.finished)
-        process.kill();
-    result.status = process.exitStatus();
-    result.code = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-Run runChild(const QString &scenario, const QString &home, const QStringList &env = {})
-{
-    return run(QStringLiteral(DIAGCHILD_PATH), scenario.split(QLatin1Char(' ')), home, env);
-}
-
-QString logDir(const QString &home)
-{
-    return home + QStringLiteral("/Tovik-Instruments/Tovik Updater/logs");
+    return runChild(QStringLiteral(DIAGCHILD_PATH), scenario.split(QLatin1Char(' ')), home, env);
 }
 
 QStringList logFiles(const QString &dir)
@@ -126,11 +74,11 @@ struct Log
     QString problem;
 };
 
-Log readLog(const QString &home, qint64 pid)
+Log childLog(const QString &home, qint64 pid)
 {
     Log log;
-    const QStringList files = logFiles(logDir(home));
-    log.path = logDir(home) + QLatin1Char('/') + files.value(0);
+    const QStringList files = logFiles(logDirectory(home));
+    log.path = logDirectory(home) + QLatin1Char('/') + files.value(0);
     QFile file(log.path);
     if (files.size() != 1 ||
         !files.first().contains(
@@ -213,11 +161,11 @@ void TestDiagnostics::linesAfterHeader()
     QFETCH(int, abortSignal);
     QFETCH(QStringList, lines);
     QTemporaryDir home;
-    const Run child = runChild(scenario, home.path());
+    const ChildRun child = runDiagChild(scenario, home.path());
     QVERIFY(child.finished &&
             child.status == (abortSignal ? QProcess::CrashExit : QProcess::NormalExit));
     QCOMPARE(child.code, abortSignal);
-    const Log log = readLog(home.path(), child.pid);
+    const Log log = childLog(home.path(), child.pid);
     for (QString &line : lines)
         line.replace(QLatin1String("%tid"), QString::number(child.pid, 16))
             .replace(QLatin1String("%home"), escape(home.path()));
@@ -225,14 +173,14 @@ void TestDiagnostics::linesAfterHeader()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QVERIFY2(abortSignal || child.err.isEmpty(),
              qPrintable(child.err)); // nothing reaches the console
-    QCOMPARE(QDir(logDir(home.path())).entryList({QStringLiteral("crash-*")}), QStringList());
+    QCOMPARE(QDir(logDirectory(home.path())).entryList({QStringLiteral("crash-*")}), QStringList());
 }
 
 void TestDiagnostics::pruningAtStartUp()
 {
     for (const int existing : {25, 20}) {
         QTemporaryDir home;
-        const QString dir = logDir(home.path());
+        const QString dir = logDirectory(home.path());
         QVERIFY(QDir().mkpath(dir + QStringLiteral("/updater-dir.log")));
         // Old runs whose names sort against their age, then older entries that are not logs.
         QStringList olds;
@@ -247,7 +195,7 @@ void TestDiagnostics::pruningAtStartUp()
                     file.setFileTime(i < existing ? base.addSecs(i * 3600) : base.addDays(-100),
                                      QFileDevice::FileModificationTime));
         }
-        const Run child = runChild(QStringLiteral("quiet"), home.path());
+        const ChildRun child = runDiagChild(QStringLiteral("quiet"), home.path());
         QVERIFY(child.finished && child.code == 0);
         // The 20 newest old logs stay beside the new one; other files are untouched.
         const QStringList left = QDir(dir).entryList(QDir::Files);
@@ -263,16 +211,15 @@ void TestDiagnostics::unwritableDirectory()
 {
     QTemporaryDir home;
     // A file where the vendor folder should be: the log directory can never be created.
-    QFile blocker(home.filePath(QStringLiteral("Tovik-Instruments")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const Run child = runChild(QStringLiteral("unwritable"), home.path());
+    const QString blocker = home.filePath(QStringLiteral("Tovik-Instruments"));
+    QVERIFY(writeFile(blocker, QByteArray()));
+    const ChildRun child = runDiagChild(QStringLiteral("unwritable"), home.path());
     QVERIFY(child.finished && child.status == QProcess::NormalExit && child.code == 0);
     QCOMPARE(child.out, QStringLiteral("alive\n"));
     // No handler was installed, so Qt's own output still has the message.
     QVERIFY2(child.err.contains(QStringLiteral("nowhere to go")), qPrintable(child.err));
     // The child removed the obstacle and started the log again: still nothing may appear.
-    QVERIFY(!QFile::exists(blocker.fileName()));
+    QVERIFY(!QFile::exists(blocker));
     QDirIterator it(home.path(), {QStringLiteral("*.log")}, QDir::Files,
                     QDirIterator::Subdirectories);
     QVERIFY2(!it.hasNext(), qPrintable(it.next()));
@@ -281,22 +228,25 @@ void TestDiagnostics::unwritableDirectory()
 void TestDiagnostics::concurrentWriters()
 {
     QTemporaryDir home;
-    const Run child = runChild(QStringLiteral("threads"), home.path());
+    const ChildRun child = runDiagChild(QStringLiteral("threads"), home.path());
     QVERIFY(child.finished && child.code == 0);
-    const Log log = readLog(home.path(), child.pid);
+    const Log log = childLog(home.path(), child.pid);
     QVERIFY2(log.problem.isEmpty(), qPrintable(log.problem));
-    // Messages and traces from eight threads at once: every line whole, and each once.
+    // Messages and traces from eight threads at once: every line whole, and each once; a
+    // message's thread field is the id the kernel gave its thread, which is not the main one.
     const QRegularExpression whole(QRegularExpression::anchoredPattern(
         timestamp +
-        QStringLiteral(
-            " (?:INFO  \\[[0-9a-f]+\\] |TRACE )thread (\\d) line (\\d+) ([a-z])\\3{399}(?:") +
+        QStringLiteral(" (?:INFO  \\[([0-9a-f]+)\\] |TRACE )thread (\\d) line (\\d+) (?:tid "
+                       "(\\1) )?([a-z])\\5{399}(?:") +
         childSource + QStringLiteral(")?")));
     QSet<QString> seen;
     for (const QString &text : log.lines) {
         const QRegularExpressionMatch m = whole.match(text);
-        QVERIFY2(m.hasMatch() && m.captured(3) == QChar(u'a' + m.captured(1).toInt()),
+        QVERIFY2(m.hasMatch() && m.captured(5) == QChar(u'a' + m.captured(2).toInt()) &&
+                     m.captured(1) == m.captured(4) &&
+                     m.captured(1) != QString::number(child.pid, 16),
                  qPrintable(text));
-        seen.insert(m.captured(1) + QLatin1Char('/') + m.captured(2));
+        seen.insert(m.captured(2) + QLatin1Char('/') + m.captured(3));
     }
     QCOMPARE(seen.size(), 8 * 300);
     QCOMPARE(log.lines.size(), 8 * 300);
@@ -340,13 +290,14 @@ void TestDiagnostics::crash(bool underWine)
     const QString dir =
         underWine ? QStringLiteral("Z:") + home.path() : home.path(); // Wine's Z: is /
     const QStringList args = {QString::fromLatin1(c.name), dir};
-    const Run child =
-        underWine ? run(qEnvironmentVariable("TOVIK_WINE"),
-                        QStringList{qEnvironmentVariable("TOVIK_CRASHCHILD")} + args, home.path(),
-                        c.dump == Dump::NoWriter
-                            ? QStringList{QStringLiteral("WINEDLLOVERRIDES=dbghelp=d")}
-                            : QStringList())
-                  : run(QStringLiteral(CRASHCHILD_PATH), args, home.path());
+    const ChildRun child =
+        underWine
+            ? runChild(qEnvironmentVariable("TOVIK_WINE"),
+                       QStringList{qEnvironmentVariable("TOVIK_CRASHCHILD")} + args, home.path(),
+                       c.dump == Dump::NoWriter
+                           ? QStringList{QStringLiteral("WINEDLLOVERRIDES=dbghelp=d")}
+                           : QStringList())
+            : runChild(QStringLiteral(CRASHCHILD_PATH), args, home.path());
     // Under Wine the filter ends the process with the exception's code, whose low byte Wine
     // passes on, and abort() exits with 3; here the signal ends it.
     const bool aborts = c.terminates() || c.fault == Fault::Assert || c.fault == Fault::DoubleFree;
@@ -452,11 +403,11 @@ void TestDiagnostics::afterOffsetChange()
                              .arg(change.time().toString(QStringLiteral("hh:mm:ss")))
                              .arg((change.date().dayOfYear() + 180) % 365);
     QTemporaryDir home;
-    const Run child =
-        runChild(QStringLiteral("offset-change ") + QString::number(change.toMSecsSinceEpoch()),
-                 home.path(), {rule});
+    const ChildRun child =
+        runDiagChild(QStringLiteral("offset-change ") + QString::number(change.toMSecsSinceEpoch()),
+                     home.path(), {rule});
     const QDateTime ended = QDateTime::currentDateTimeUtc();
-    const Log log = readLog(home.path(), child.pid);
+    const Log log = childLog(home.path(), child.pid);
     QVERIFY2(child.status == QProcess::CrashExit && log.lines.size() == 2, qPrintable(log.problem));
     // A local time read back as UTC, less the offset it claims.
     const auto utc = [](const QString &text, const char *format, int offset) {
@@ -464,9 +415,7 @@ void TestDiagnostics::afterOffsetChange()
         t.setTimeSpec(Qt::UTC);
         return t.addSecs(-offset);
     };
-    QFile file(log.path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QString started = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 1, 1);
+    const QString started = readLog(log.path).section(QLatin1Char('\n'), 1, 1);
     QVERIFY2(utc(started.mid(13), "yyyy-MM-dd HH:mm:ss.zzz", 0) < change, qPrintable(started));
     const QDateTime crashed = utc(log.lines.first().left(23), "yyyy-MM-dd HH:mm:ss.zzz", 3600);
     QVERIFY2(crashed >= change.addMSecs(500) && crashed <= ended, qPrintable(log.lines.first()));

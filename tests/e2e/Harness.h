@@ -4,12 +4,13 @@
 #include "midi/MidiHandler.h"
 #include "midi/SysExMessage.h"
 #include "sim/world/SimulatedWorld.h"
+#include "tests/support/SimulatedRig.h"
 
 #include <QQmlApplicationEngine>
+#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 
 #include <memory>
 
@@ -17,9 +18,23 @@
 // minute on a loaded machine.
 inline constexpr int foundWithinMs = 20000;
 inline constexpr int flowWithinMs = 60000;
-// The link gives up on a mode switch when its first detection pass finds nothing.
-inline constexpr int detectionBudgetMs =
-    MidiLink::detectionStartDelayMs + (MidiLink::detectTickLimit + 1) * MidiLink::detectIntervalMs;
+
+inline QQuickItem *findItem(QQuickWindow *window, const char *name)
+{
+    return window ? window->findChild<QQuickItem *>(QString::fromLatin1(name)) : nullptr;
+}
+
+// A click as a user makes it: on the item's centre, which does nothing unless the item is shown
+// and enabled.
+inline bool clickItem(QQuickWindow *window, const char *name)
+{
+    QQuickItem *button = findItem(window, name);
+    if (!button || !button->isVisible() || !button->isEnabled())
+        return false;
+    const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    return true;
+}
 
 // The whole program in this process: the real start-up sequence, objects, connections and
 // window, against the simulated world. Tests read what the window shows and click its buttons.
@@ -51,21 +66,12 @@ public:
         return qobject_cast<QQuickWindow *>(updater->engine().rootObjects().value(0));
     }
 
-    QQuickItem *item(const char *name) const
-    {
-        return window()->findChild<QQuickItem *>(QString::fromLatin1(name));
-    }
+    QQuickItem *item(const char *name) const { return findItem(window(), name); }
 
-    bool isShown(const char *name) const
-    {
-        QQuickItem *found = item(name);
-        return found && found->isVisible();
-    }
-
+    bool isShown(const char *name) const { return item(name) && item(name)->isVisible(); }
     QString text(const char *name) const
     {
-        QQuickItem *found = item(name);
-        return found ? found->property("text").toString() : QString();
+        return QQmlProperty::read(item(name), "text").toString();
     }
 
     QVariant windowProperty(const char *name) const { return window()->property(name); }
@@ -74,18 +80,7 @@ public:
 
     bool isConnected() const { return item("logoContainer")->property("connected").toBool(); }
 
-    // A click as a user makes it: on the button's centre, which does nothing unless the button
-    // is shown and enabled.
-    bool click(const char *name) const
-    {
-        QQuickItem *button = item(name);
-        if (!button || !button->isVisible() || !button->isEnabled())
-            return false;
-        const QPointF centre =
-            button->mapToScene(QPointF(button->width() / 2.0, button->height() / 2.0));
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-        return true;
-    }
+    bool click(const char *name) const { return clickItem(window(), name); }
 
     int received(const SysExMessage &message) const
     {
@@ -121,22 +116,6 @@ public:
     SimulatedWorld::Options options;
     mutable SimulatedWorld world;
     std::unique_ptr<Updater> updater;
-};
-
-// Every text an item takes from now on, so a test sees texts that were shown only for a moment.
-class TextLog : public QSignalSpy
-{
-public:
-    explicit TextLog(QQuickItem *item)
-        : QSignalSpy(item, SIGNAL(textChanged(QString)))
-    {
-    }
-    bool saw(const QString &text) const
-    {
-        return std::any_of(begin(), end(), [&](const QList<QVariant> &emission) {
-            return emission.value(0).toString() == text;
-        });
-    }
 };
 
 #define QVERIFY_LAYOUT(h)                                                                          \

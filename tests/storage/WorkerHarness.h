@@ -1,13 +1,12 @@
 #pragma once
 
 #include "storage/FileManager.h"
+#include "tests/support/FileBrowserDouble.h"
 
-#include <QDesktopServices>
-#include <QThread>
-#include <QUrl>
+#include <QtTest>
 
 // A FileManager on a worker thread, wired as the program wires it (queued both ways), with the
-// real seams unless given others. Also the desktop's file browser: records the URLs handed to it.
+// real seams unless given others, and a double of the desktop's file browser.
 class WorkerHarness : public QObject
 {
     Q_OBJECT
@@ -18,7 +17,6 @@ public:
         fileManager->moveToThread(&thread);
         connect(&thread, &QThread::finished, fileManager, &QObject::deleteLater);
         thread.start();
-        QDesktopServices::setUrlHandler("file", this, "open");
         connect(this, &WorkerHarness::downloadFinished, fileManager,
                 &FileManager::onDownloadFinished);
         connect(this, &WorkerHarness::deviceSetToTransferMode, fileManager,
@@ -34,21 +32,14 @@ public:
     }
     ~WorkerHarness() override
     {
-        QDesktopServices::unsetUrlHandler("file");
         thread.quit();
         thread.wait();
     }
 
     // Lives on the worker thread: connect to it directly to act in the middle of its work.
     FileManager *fileManager;
-
-public slots:
-    void open(const QUrl &url)
-    {
-        const bool other = QThread::currentThread() != QObject::thread();
-        QMetaObject::invokeMethod(
-            this, [this, url, other] { emit opened(url, other); }, Qt::QueuedConnection);
-    }
+    QThread thread;
+    FileBrowserDouble browser;
 
 signals:
     void downloadFinished(bool success, QString updateFilePath, QString updateFileName);
@@ -58,8 +49,4 @@ signals:
     void fileTransferComplete(bool success);
     void copyProgress(int percentage);
     void ejectCompleted(bool success);
-    void opened(QUrl url, bool onOtherThread);
-
-private:
-    QThread thread;
 };

@@ -1,8 +1,9 @@
-#include "LogCapture.h"
 #include "WorkerHarness.h"
 
 #include "diagnostics/Logging.h"
 #include "sim/volumes/SimulatedVolumes.h"
+#include "tests/support/Files.h"
+#include "tests/support/SignalRecorder.h"
 
 #include <QtTest>
 
@@ -17,15 +18,9 @@ struct Fixture
     }
     QTemporaryDir dir;
     SimulatedVolumes volumes;
-    LogCapture messages;
+    LogWatch messages;
     WorkerHarness harness{&volumes, &volumes};
 };
-
-static QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 enum class Fault {
     None,
@@ -49,6 +44,7 @@ class TestFileManagerTransfer : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { initLogging(QStringLiteral("test")); }
     void transfer_data();
     void transfer();
     void lookupAndEject();
@@ -58,7 +54,7 @@ private slots:
 void TestFileManagerTransfer::transfer_data()
 {
     QTest::addColumn<Fault>("fault");
-    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<QList<qint64>>("progress");
     QTest::addColumn<QString>("warning"); // empty: success
     QTest::addColumn<QStringList>("filesAfter");
     QTest::addColumn<qint64>("copiedSize"); // of the copy left on the volume, -1: the whole source
@@ -67,9 +63,9 @@ void TestFileManagerTransfer::transfer_data()
     const QString renameFailed = "FM: Failed to rename file on \"tovikupd\"";
     const QStringList renamed{"tvxxfer.tvq"};
     const QStringList unrenamed{"update.tvq"};
-    const QList<int> all{40, 81, 100};
+    const QList<qint64> all{40, 81, 100};
 
-    const auto row = [](const char *tag, Fault fault, const QList<int> &progress,
+    const auto row = [](const char *tag, Fault fault, const QList<qint64> &progress,
                         const QString &warning, const QStringList &files, qint64 copied = -1) {
         QTest::newRow(tag) << fault << progress << warning << files << copied;
     };
@@ -95,7 +91,7 @@ void TestFileManagerTransfer::transfer()
 {
     Fixture f;
     QFETCH(Fault, fault);
-    QFETCH(QList<int>, progress);
+    QFETCH(QList<qint64>, progress);
     QFETCH(QString, warning);
     QFETCH(QStringList, filesAfter);
     QFETCH(qint64, copiedSize);
@@ -105,9 +101,7 @@ void TestFileManagerTransfer::transfer()
     const QString volume = f.volumeFolder("vol");
     const QString sourcePath =
         (fault == Fault::SourceOnVolume ? volume : f.dir.path()) + '/' + name;
-    QByteArray source(fault == Fault::EmptySource ? 0 : 10000, Qt::Uninitialized);
-    for (int i = 0; i < source.size(); ++i)
-        source[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
+    const QByteArray source = firmwareBytes(fault == Fault::EmptySource ? 0 : 10000, 131);
     QFile sourceFile(sourcePath);
     QVERIFY(fault == Fault::SourceMissing ||
             (sourceFile.open(QIODevice::ReadWrite) && sourceFile.write(source) == source.size() &&
@@ -115,9 +109,7 @@ void TestFileManagerTransfer::transfer()
     f.volumes.addVolume("tovikupd", volume);
 
     const bool earlier = fault == Fault::EarlierTarget || fault == Fault::NamedTargetOverEarlier;
-    QFile old(QDir(volume).filePath("tvxxfer.tvq"));
-    QVERIFY(!earlier ||
-            (old.open(QIODevice::WriteOnly) && old.write("earlier") == 7 && old.flush()));
+    QVERIFY(!earlier || writeFile(QDir(volume).filePath("tvxxfer.tvq"), "earlier"));
     if (fault == Fault::Vanishes)
         f.volumes.setVanishAfterBytes("tovikupd", 8192);
     if (fault == Fault::FullAt9000)
@@ -139,7 +131,8 @@ void TestFileManagerTransfer::transfer()
         Qt::DirectConnection);
 
     QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
-    QSignalSpy percent(&f.harness, &WorkerHarness::copyProgress);
+    SignalRecorder percent;
+    percent.listen(&f.harness, &WorkerHarness::copyProgress, "progress");
     emit f.harness.downloadFinished(true, sourcePath, name);
     // A later failed download never replaces the file of a good one.
     emit f.harness.downloadFinished(false, f.dir.filePath("second.tvq"), "second.tvq");
@@ -147,11 +140,9 @@ void TestFileManagerTransfer::transfer()
 
     QVERIFY(done.wait(10000) && !done.wait(300)); // exactly one result
     QCOMPARE(done.constFirst().constFirst().toBool(), warning.isEmpty());
-    QList<int> seen;
-    for (const QList<QVariant> &args : std::as_const(percent))
-        seen.append(args.constFirst().toInt());
-    QCOMPARE(seen, progress);
-    QCOMPARE(f.messages.warnings(), warning.isEmpty() ? QStringList() : QStringList{warning});
+    QCOMPARE(percent.numbers(), progress);
+    QCOMPARE(f.messages.messages().filter("WARN "),
+             warning.isEmpty() ? QStringList() : QStringList{"WARN " + warning});
 
     // A failed copy leaves its partial file; a good one is byte for byte the source; an earlier
     // "tvxxfer.tvq" is never touched.
@@ -159,7 +150,7 @@ void TestFileManagerTransfer::transfer()
         QCOMPARE(QDir(volume).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name),
                  filesAfter);
     for (const QString &file : filesAfter)
-        QCOMPARE(readAll(QDir(volume).filePath(file)),
+        QCOMPARE(fileBytes(QDir(volume).filePath(file)),
                  earlier && file == QLatin1String("tvxxfer.tvq")
                      ? QByteArray("earlier")
                      : source.left(copiedSize < 0 ? source.size() : copiedSize));
@@ -178,19 +169,19 @@ void TestFileManagerTransfer::lookupAndEject()
     f.volumes.addVolume("TOVIK", f.dir.filePath("gone")); // listed, but its folder is missing
     f.volumes.addVolume("TOVIK", f.volumeFolder("first"));
     f.volumes.addVolume("TOVIK", f.volumeFolder("second"));
-    QSignalSpy opened(&f.harness, &WorkerHarness::opened);
     QSignalSpy ejected(&f.harness, &WorkerHarness::ejectCompleted);
     // Served in order: the eject's answer closes the window for the opens.
     for (const char *folder : {"projects", "MIDI_Clips"})
         emit f.harness.requestOpenFolder("TOVIK", folder);
     emit f.harness.requestEjectDevice("TOVIK");
     QVERIFY(ejected.wait(5000));
-    QTRY_COMPARE(opened.size(), 2);
-    QCOMPARE(opened.at(0).at(0).toUrl(), QUrl::fromLocalFile(f.dir.filePath("first/projects")));
-    QCOMPARE(opened.at(1).at(0).toUrl(), QUrl::fromLocalFile(f.dir.filePath("first/MIDI_Clips")));
-    QVERIFY2(opened.at(0).at(1).toBool(), "handed to the desktop from the worker thread");
+    const QList<FileBrowserDouble::Request> opened = f.harness.browser.requests();
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(opened[0].first, QUrl::fromLocalFile(f.dir.filePath("first/projects")));
+    QCOMPARE(opened[1].first, QUrl::fromLocalFile(f.dir.filePath("first/MIDI_Clips")));
+    QCOMPARE(opened[0].second, &f.harness.thread); // handed to the desktop from the worker
     QCOMPARE(f.volumes.dismountRequests(), QStringList{f.dir.filePath("first")});
-    QVERIFY(f.messages.warnings().isEmpty());
+    QVERIFY(f.messages.messages().filter("WARN ").isEmpty());
 
     f.volumes.removeVolume("TOVIK");
     f.volumes.removeVolume("TOVIK");
@@ -199,32 +190,25 @@ void TestFileManagerTransfer::lookupAndEject()
     QVERIFY(ejected.wait(5000));
     QCOMPARE(ejected.at(0).constFirst().toBool(), true);
     QCOMPARE(ejected.at(1).constFirst().toBool(), false);
-    QCOMPARE(f.messages.warnings(), {"FM: Cannot eject - no mounted volume named \"TOVIK\""});
-    QCOMPARE(opened.size(), 2);
+    QCOMPARE(f.messages.messages().filter("WARN "),
+             {"WARN FM: Cannot eject - no mounted volume named \"TOVIK\""});
+    QCOMPARE(f.harness.browser.requests().size(), 2);
 }
 
 // The update volume shows up late or never: the FileManager looks every three seconds, on the
 // real clock, five waits at most, and never writes to volumes that only look like it.
 void TestFileManagerTransfer::waitsForTheUpdateVolume()
 {
-    initLogging("test");
-    QFile log(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                   "/Tovik-Instruments/Tovik Updater/logs")
-                  .entryInfoList({"updater-*.log"}, QDir::Files, QDir::Time)
-                  .value(0)
-                  .filePath());
-    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text) && log.seek(log.size()));
     Fixture f;
     const QString source = f.dir.filePath("fw.tvq");
-    QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(10000, 'x')) == 10000);
-    file.close();
+    QVERIFY(writeFile(source, QByteArray(10000, 'x')));
     const QStringList decoys{"ro", "notready", "caps"};
     f.volumes.addVolume("tovikupd", f.volumeFolder(decoys[0]), {true, true});
     f.volumes.addVolume("tovikupd", f.volumeFolder(decoys[1]), {false, false});
     f.volumes.addVolume("TOVIKUPD", f.volumeFolder(decoys[2]));
     f.volumes.setVolumeFolder("tovikupd", f.volumeFolder("vol"));
-    QSignalSpy done(&f.harness, &WorkerHarness::fileTransferComplete);
+    SignalRecorder done;
+    done.listen(&f.harness, &WorkerHarness::fileTransferComplete, "done");
     emit f.harness.downloadFinished(true, source, "fw.tvq");
 
     // Looks at 0, 3, 6 and 9 s miss it; the fifth, at about 12 s, finds it.
@@ -240,35 +224,32 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
         looksBeforeMount = f.volumes.lookupCount();
         f.volumes.present("tovikupd");
     });
-    QVERIFY(done.wait(20000) && tookMs(11000, 15000));
+    QVERIFY(done.waitFor("done", 1, 20000) && tookMs(11000, 15000));
     QCOMPARE(looksBeforeMount, 4);
-    QStringList traces;
-    for (const QString &line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
-        traces.append(line.mid(24));
-    QCOMPARE(traces, (QStringList{"TRACE FM: copying fw.tvq -> tovikupd", "TRACE FM: copy complete",
-                                  "TRACE FM: renamed, dismounting", "TRACE FM: dismounted OK"}));
+    // The milestones, each a trace line after its timestamp.
+    QCOMPARE(
+        f.messages.lines().filter(" TRACE ").replaceInStrings(QRegularExpression("^.* TRACE "), ""),
+        (QStringList{"FM: copying fw.tvq -> tovikupd", "FM: copy complete",
+                     "FM: renamed, dismounting", "FM: dismounted OK"}));
 
     // Never there: one look at once and one after each of five waits, then false, silently.
     f.volumes.resetCounters();
     clock.restart();
     emit f.harness.deviceSetToTransferMode();
-    QVERIFY(done.wait(25000) && tookMs(14000, 19000));
+    QVERIFY(done.waitFor("done", 2, 25000) && tookMs(14000, 19000));
     QCOMPARE(f.volumes.lookupCount(), 6);
     // The counter stays where the give-up left it: the next start looks once and reports at
     // once.
     emit f.harness.deviceSetToTransferMode();
-    QVERIFY(done.wait(2500));
+    QVERIFY(done.waitFor("done", 3, 2500));
     QCOMPARE(f.volumes.lookupCount(), 7);
     // Once the volume is there it is used straight away, whatever the counter said.
     QVERIFY(QFile::remove(f.dir.filePath("vol/tvxxfer.tvq")));
     f.volumes.present("tovikupd");
     emit f.harness.deviceSetToTransferMode();
-    QVERIFY(done.wait(5000));
-    QList<bool> results;
-    for (const QList<QVariant> &args : std::as_const(done))
-        results.append(args.constFirst().toBool());
-    QCOMPARE(results, (QList<bool>{true, false, false, true}));
-    QVERIFY(f.messages.warnings().isEmpty());
+    QVERIFY(done.waitFor("done", 4, 5000));
+    QCOMPARE(done.events, (QStringList{"done true", "done false", "done false", "done true"}));
+    QVERIFY(f.messages.messages().filter("WARN ").isEmpty());
     for (const QString &decoy : decoys)
         QVERIFY(QDir(f.dir.filePath(decoy)).isEmpty());
 }

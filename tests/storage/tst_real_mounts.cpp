@@ -1,7 +1,8 @@
-#include "LogCapture.h"
 #include "WorkerHarness.h"
 
+#include "diagnostics/Logging.h"
 #include "storage/UdevLabel.h"
+#include "tests/support/Files.h"
 
 #include <QtTest>
 
@@ -26,6 +27,7 @@ void TestRealMounts::initTestCase()
         QSKIP(qPrintable(
             "real mounts not possible here: " +
             qEnvironmentVariable("TOVIK_REAL_MOUNTS_SKIP", "not run by real-mounts.sh")));
+    initLogging(QStringLiteral("test"));
 }
 
 // Mounts the update volume and publishes its label as udev would. Empty on failure.
@@ -71,25 +73,23 @@ void TestRealMounts::update()
         QDir(volume).removeRecursively();
         QProcess::execute("umount", {"-q", volume});
     });
-    QByteArray bytes;
-    for (qint64 i = 0; i < 3000000; i += 4)
-        bytes.append(reinterpret_cast<const char *>(&i), 4);
-    QFile source(work.filePath("update.tvq"));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(bytes) == bytes.size() &&
-            source.flush());
+    const QByteArray bytes = firmwareBytes(3000000, 7);
+    const QString source = work.filePath("update.tvq");
+    QVERIFY(writeFile(source, bytes));
     QFile holder(volume + "/held.txt");
     QVERIFY(!held || holder.open(QIODevice::WriteOnly));
 
-    LogCapture messages;
+    const LogWatch log;
     WorkerHarness harness;
     QSignalSpy done(&harness, &WorkerHarness::fileTransferComplete);
-    emit harness.downloadFinished(true, source.fileName(), "update.tvq");
+    emit harness.downloadFinished(true, source, "update.tvq");
     emit harness.deviceSetToTransferMode();
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 30000);
     QCOMPARE(done.constFirst().constFirst().toBool(), !held);
     // A busy volume is reported by the unmount itself first.
-    QCOMPARE(messages.warnings().value(messages.warnings().size() - 1),
-             held ? "FM: Failed to eject device \"tovikupd\"" : "");
+    const QStringList warnings = log.messages().filter("WARN ");
+    QCOMPARE(warnings.value(warnings.size() - 1),
+             held ? "WARN FM: Failed to eject device \"tovikupd\"" : "");
     QCOMPARE(QStorageInfo(volume).rootPath() == volume, held);
     if (held)
         QCOMPARE(fileOnDevice("tvxxfer.tvq", work), bytes);
