@@ -196,12 +196,14 @@ void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QSt
     }
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (reply->error() == QNetworkReply::NoError && length.isValid()) {
-        if (expectedBytes < 0)
+        // A length of 0 says nothing about the file: an empty file is never an update.
+        if (expectedBytes < 0 && length.toLongLong() > 0)
             expectedBytes = length.toLongLong();
         downloadFilePath = path;
         // Only our own folder is trusted, and only a file itself, not a link to one.
         const QFileInfo existing(downloadFilePath);
-        if (!existing.isSymLink() && existing.isFile() && existing.size() == expectedBytes) {
+        if (expectedBytes > 0 && !existing.isSymLink() && existing.isFile() &&
+            existing.size() == expectedBytes) {
             logTrace(QStringLiteral("DW: Complete copy already at ") + downloadFilePath);
             endAttempt(true, downloadFilePath, requestedName);
             return;
@@ -337,14 +339,26 @@ void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requested
     // The very URL Qt asked for, encoding included.
     const QString url = reply->request().url().toString(QUrl::FullyEncoded);
     const QString path = downloadDirectory + QLatin1Char('/') + requestedName;
-    const bool saved = reply->error() == QNetworkReply::NoError && receivedWholeFile(reply) &&
-                       saveDownloadedFile(path, downloadBuffer);
+    const bool saved = reply->error() == QNetworkReply::NoError && isUpdateAnswer(reply) &&
+                       receivedWholeFile(reply) && saveDownloadedFile(path, downloadBuffer);
     // The file is on disk or is fetched again: neither the bytes nor a partial file are needed.
     discardPartialFile();
     downloadBuffer = QByteArray();
     if (!saved)
         downloadWithCurl(url, path);
 }
+
+bool Downloader::isUpdateAnswer(QNetworkReply *reply) const
+{
+    // A 204 or an empty 200 ends without an error, but holds no update to flash.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 200 && bytesReceived > 0)
+        return true;
+    qWarning().noquote() << "DW: The server's answer holds no update file: HTTP" << status << "with"
+                         << bytesReceived << "bytes";
+    return false;
+}
+
 
 bool Downloader::receivedWholeFile(QNetworkReply *reply) const
 {
@@ -425,6 +439,8 @@ QString Downloader::checkCurlResult(const QString &outputPath)
     const QFileInfo result(curlOutput);
     if (result.isSymLink() || !result.isFile())
         return QStringLiteral("curl left no file");
+    if (result.size() == 0)
+        return QStringLiteral("the downloaded file is empty");
     if (expectedBytes >= 0 && result.size() != expectedBytes)
         return QStringLiteral("the downloaded file has %1 bytes instead of %2")
             .arg(result.size())

@@ -84,6 +84,7 @@ private:
     QString refusedDownloadFolder();
     void onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName);
     void checkSpeed();
+    bool isUpdateAnswer(QNetworkReply *reply) const;
     bool receivedWholeFile(QNetworkReply *reply) const;
     bool saveDownloadedFile(const QString &path, const QByteArray &data);
     bool openPartialFile();

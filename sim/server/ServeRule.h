@@ -12,6 +12,7 @@ struct ServeRule
         Refuse405,       // 405 Method Not Allowed
         NoContentLength, // 200 without Content-Length
         Stall,           // never answers; the connection stays open
+        ZeroLength,      // 200 with "Content-Length: 0", whatever the file's size
     };
     enum class Body {
         Normal,         // 200 with Content-Length and the whole file
@@ -28,6 +29,7 @@ struct ServeRule
         ChunkedWrongLength, // chunked (which frames the body) plus a Content-Length of
                             // announcedLength
         Redirect,           // 302 to location
+        NoContent204,       // 204 No Content: headers, no body
     };
 
     Head head = Head::Normal;

@@ -89,6 +89,10 @@ void ServerConnection::answerHead(const ReleaseServerState::Entry &entry)
     case ServeRule::Head::Stall:
         end = End::Stall;
         return;
+    case ServeRule::Head::ZeroLength:
+        socket->write(statusLine(200, "OK") + "Content-Length: 0\r\n\r\n");
+        finishResponse();
+        return;
     case ServeRule::Head::Normal:
         break;
     }
@@ -135,6 +139,10 @@ void ServerConnection::answerGet(const ReleaseServerState::Entry &entry, bool ac
         closeAfter = true;
         startBody(statusLine(200, "OK") + typeHeader + "Connection: close\r\n\r\n", entry,
                   entry.bytes, rule.cutAfter > 0 ? cut : entry.size, false, End::KeepAlive);
+        return;
+    case ServeRule::Body::NoContent204:
+        socket->write(statusLine(204, "No Content") + "\r\n");
+        finishResponse();
         return;
     case ServeRule::Body::Redirect:
         sendSimple(302, "Found", "moved\n", true, "Location: " + rule.location + "\r\n");

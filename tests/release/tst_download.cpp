@@ -218,6 +218,11 @@ void TestDownload::download_data()
         "the file could not be saved: ");
     row("catalogue size disagrees", {}, Setup::None, Outcome::CurlFailed,
         "the downloaded file has 203 bytes instead of 60000", 203, "60000");
+    // A length of 0 is no size, and an answer without a body is no update, on either route.
+    row("head says 0 bytes", {Head::ZeroLength}, Setup::None, Outcome::Saved);
+    row("204 without a size", {Head::NoContentLength, Body::NoContent204}, Setup::None,
+        Outcome::CurlFailed, "the downloaded file is empty");
+    row("empty file", {}, Setup::None, Outcome::CurlFailed, "the downloaded file is empty", 0);
 }
 
 void TestDownload::download()
