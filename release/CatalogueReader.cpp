@@ -47,6 +47,12 @@ QString unsafeFileNameReason(const QString &fileName)
     // A colon selects another drive or an alternate data stream on Windows.
     if (fileName.contains(QLatin1Char(':')))
         return QStringLiteral("the file name holds a drive or stream separator");
+    // The instrument's FAT volume refuses these, and only the copy onto it would find out.
+    for (const QChar c : QStringLiteral("\"*<>?|")) {
+        if (fileName.contains(c))
+            return QStringLiteral("the file name holds \"%1\", which the instrument cannot store")
+                .arg(c);
+    }
     // Windows drops a trailing dot or blank, so the file would be saved under another name.
     if (fileName.endsWith(QLatin1Char('.')) || fileName.endsWith(QLatin1Char(' ')))
         return QStringLiteral("the file name ends in a dot or blank");

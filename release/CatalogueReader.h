@@ -21,10 +21,11 @@ QList<CatalogueRelease> readCatalogue(const QByteArray &body);
 // Why a catalogue file name must not be used as a file name on disk; empty when it is safe.
 // The name becomes one file in the download folder and on the instrument's volume, so anything
 // that names another place (separators, ".", "..", a drive or stream colon, a Windows device,
-// a name Windows would silently shorten) or could forge a log line is refused.
+// a name Windows would silently shorten), that the instrument's FAT volume cannot hold, or that
+// could forge a log line is refused.
 QString unsafeFileNameReason(const QString &fileName);
 
-// The URL text of a release's update file, the name encoded as one path segment ("#", "?" and
+// The URL text of a release's update file, the name encoded as one path segment ("#", "%" and
 // blanks are part of the name), or empty when the file name is unsafe.
 QString releaseDownloadUrl(const QString &baseUrl, const QString &fileName);
 

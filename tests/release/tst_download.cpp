@@ -37,7 +37,7 @@ enum class Setup {
     PlantedInSharedTemp, // another user's file of the right size beside the download folder
     PlantedFolder,       // the download folder itself made by another user
     LinkAtPart,          // a link where "<name>.part" goes, to a file of the user's
-    NameWithHash,        // "#", "?" and blanks in the catalogue's file name
+    NameWithHash,        // "#", "%" and blanks in the catalogue's file name
     CurlMissing,
     FolderInTheWay, // a folder where the file goes
 };
@@ -114,14 +114,15 @@ void TestDownload::catalogueFromServer_data()
         {"../../.bashrc", false}, {"..", false},         {"fw..tvq", true},
         {"Con.tvq", false},       {"lpt1", false},       {"fw.tvq.", false},
         {"fw.tvq ", false},       {"C:evil.tvq", false}, {QString("fw") + QChar(0) + "x", false},
-        {"fw\u0085.tvq", false},  {"fw #2?.tvq", true}};
+        {"fw\u0085.tvq", false},  {"fw?.tvq", false},    {"a<b>|c", false},
+        {"\"fw*\"", false},       {"fw #2.tvq", true}};
     QJsonArray judged;
     QStringList judgedLog;
     for (const auto &[name, offer] : names) {
         judged.append(QJsonObject{{"file_name", name}, {"version", "1"}});
         judgedLog += offer ? offered(name, "1") : notOffered("1");
     }
-    QTest::newRow("names judged") << QJsonDocument(judged).toJson() << judgedLog << "fw #2?.tvq"
+    QTest::newRow("names judged") << QJsonDocument(judged).toJson() << judgedLog << "fw #2.tvq"
                                   << QString();
     QTest::newRow("forged log line")
         << QByteArray(R"([{"file_name":"a\nWARN DW: Update available!","version":"1\r\\"}])")
@@ -185,7 +186,7 @@ void TestDownload::download_data()
     row("trickle", {Head::Normal, Body::Trickle, -1, 0, 8000, 100}, Setup::None, Outcome::Saved);
     row("another user's file in the shared folder", {}, Setup::PlantedInSharedTemp, Outcome::Saved);
     row("download folder made by another user", {}, Setup::PlantedFolder, Outcome::Refused);
-    row("name with # ? and blanks, on both routes", {Head::Normal, Body::NotFound404, 1},
+    row("name with # % and blanks, on both routes", {Head::Normal, Body::NotFound404, 1},
         Setup::NameWithHash, Outcome::CurlSaved);
     // Large enough to reach the disk while it arrives.
     row("large, over a link at .part", {}, Setup::LinkAtPart, Outcome::Saved, "",
@@ -245,7 +246,7 @@ void TestDownload::download()
         QDir::setCurrent(previousDir);
         qputenv("PATH", previousPath);
     });
-    const QString name = setup == Setup::NameWithHash ? QStringLiteral("fw #1?.tvq") : fw;
+    const QString name = setup == Setup::NameWithHash ? QStringLiteral("fw #1%3F.tvq") : fw;
     const QByteArray served = firmwareBytes(size, 3);
     OneRelease r(served, name, ReleaseServer::Mode::Plain, catalogueSize);
     r.server.setRule(name, rule);
