@@ -3,6 +3,7 @@
 #include "diagnostics/Logging.h"
 #include "release/CatalogueReader.h"
 #include "release/DownloadFolder.h"
+#include "release/MinimumSpeedWatch.h"
 
 #include <QDebug>
 #include <QFile>
@@ -85,7 +86,10 @@ void Downloader::fetchReleasesJson()
 {
     const QUrl url(serverBaseUrl + QLatin1String("/releases/releases.json"), QUrl::TolerantMode);
     logTrace(QStringLiteral("DW: Requesting the release catalogue"));
-    catalogueReplies.insert(networkManager.get(plainRequest(url)));
+    QNetworkReply *reply = networkManager.get(plainRequest(url));
+    // Start Update may be waiting for it: a dripping catalogue must end too.
+    MinimumSpeedWatch::watch(reply, QStringLiteral("Release catalogue"));
+    catalogueReplies.insert(reply);
 }
 
 void Downloader::onReleasesJsonFetched(QNetworkReply *reply)

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 // A server that goes silent or drips must not hold the window: every request gives up after
-// 60 s without a byte, or under a byte a second, on the Qt route and on curl's. The five cases
+// 60 s without a byte, or under a byte a second, on the Qt route and on curl's. The six cases
 // run side by side.
 class TestDownloadStall : public QObject
 {
@@ -41,13 +41,18 @@ private slots:
         // E: alive, but a byte every 2 s, for Qt and for curl alike.
         OneRelease drip(firmware, "drip.tvq");
         drip.server.setRule("drip.tvq", {Head::Normal, Body::Trickle, -1, 0, 1, 2000});
-        OneRelease *const all[] = {&catalogue, &body, &head, &slow, &drip};
+        // F: the catalogue drips a byte every 2 s, and Start Update waits for it.
+        OneRelease dripCatalogue(firmware);
+        dripCatalogue.server.setRule("releases.json",
+                                     {Head::Normal, Body::Trickle, -1, 0, 1, 2000});
+        OneRelease *const all[] = {&catalogue, &body, &head, &slow, &drip, &dripCatalogue};
 
         for (OneRelease *r : {&body, &head, &slow, &drip})
             QVERIFY(fetchCatalogue(r->downloader));
         QSignalSpy catalogueSignals(&catalogue.downloader, &Downloader::releasesJsonFetched);
         const LogWatch log;
         catalogue.downloader.fetchReleasesJson();
+        dripCatalogue.downloader.fetchReleasesJson();
         const qint64 started = SignalRecorder::nowMs();
         for (OneRelease *r : all)
             r->downloader.downloadFile();
@@ -76,12 +81,14 @@ private slots:
                                 "transfer false"});
         };
 
-        // A: nothing read, no release announced, and the waiting download has failed plainly.
-        QVERIFY2(afterLimit(last(catalogue)), qPrintable(times));
+        // A, F: nothing read, no release announced, and the waiting download has failed plainly.
         QCOMPARE(catalogueSignals.size(), 0);
-        VERIFY_EVENTS(catalogue.outcomes.events,
-                      {"status false The list of releases could not be fetched*",
-                       "finished false  ", "transfer false"});
+        for (OneRelease *r : {&catalogue, &dripCatalogue}) {
+            QVERIFY2(afterLimit(last(*r)), qPrintable(times));
+            VERIFY_EVENTS(r->outcomes.events,
+                          {"status false The list of releases could not be fetched*",
+                           "finished false  ", "transfer false"});
+        }
         // B: the file stops.
         QVERIFY2(bothRoutesGaveUp(body, "body.tvq"), qPrintable(times));
         QVERIFY(log.text().contains("QNetworkReply::OperationCanceledError"));
