@@ -6,9 +6,16 @@
 // anything there, and nothing in it is reached through a link. Paths are UTF-8. Qt-free so the
 // Windows code compiles on its own.
 
-// The download folder for a temporary location: the location itself when only this user can
-// use it (Windows: the per-user temporary folder), else a folder of this user's own in it.
+// The download folder for a temporary location: always a folder of our own in it, never the
+// location itself, where the user's own files with any name may lie.
 std::string privateDownloadFolder(const std::string &tempLocation);
+
+// A new folder of ours, with a name no one can have taken before, in the temporary location,
+// for when someone else holds the usual one. Empty with the reason in *error when none is made.
+std::string freshDownloadFolder(const std::string &tempLocation, std::string *error);
+
+// The system's own temporary location, for when the user's names none that exists.
+std::string systemTempLocation();
 
 // Creates the folder when it is missing and checks that it is a folder of this user's that no
 // other user can read or write. Empty when it may be used, else why not.

@@ -1,27 +1,30 @@
 #include "release/DownloadFolder.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-bool isOursAlone(const struct stat &info)
-{
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
-}
-} // namespace
-
 std::string privateDownloadFolder(const std::string &tempLocation)
 {
-    struct stat info
-    {
-    };
-    if (::lstat(tempLocation.c_str(), &info) == 0 && isOursAlone(info))
-        return tempLocation;
-    // A shared location such as /tmp: anyone could leave a file of the right name and size there.
     return tempLocation + "/tovik-updater-" + std::to_string(::geteuid());
+}
+
+std::string freshDownloadFolder(const std::string &tempLocation, std::string *error)
+{
+    // mkdtemp makes the folder itself, with mode 0700 and a name that did not exist.
+    std::string name = privateDownloadFolder(tempLocation) + "-XXXXXX";
+    if (::mkdtemp(name.data()) != nullptr)
+        return name;
+    *error = std::strerror(errno);
+    return std::string();
+}
+
+std::string systemTempLocation()
+{
+    return "/tmp";
 }
 
 std::string prepareDownloadFolder(const std::string &path)

@@ -24,8 +24,36 @@ std::string lastError()
 
 std::string privateDownloadFolder(const std::string &tempLocation)
 {
-    // The temporary folder is the user's own profile folder here.
-    return tempLocation;
+    return tempLocation + "/tovik-updater";
+}
+
+std::string freshDownloadFolder(const std::string &tempLocation, std::string *error)
+{
+    const std::string stem = privateDownloadFolder(tempLocation) + "-" +
+                             std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(GetTickCount64()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = stem + std::to_string(attempt);
+        if (CreateDirectoryW(widePath(name).c_str(), nullptr))
+            return name;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    *error = lastError();
+    return std::string();
+}
+
+std::string systemTempLocation()
+{
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return "C:/Windows/Temp";
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, folder, int(length), nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, folder, int(length), utf8.data(), bytes, nullptr, nullptr);
+    return utf8 + "/Temp";
 }
 
 std::string prepareDownloadFolder(const std::string &path)

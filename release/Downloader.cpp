@@ -28,6 +28,11 @@ std::string nativePath(const QString &path)
 {
     return QFile::encodeName(path).toStdString();
 }
+
+QString fromNativePath(const std::string &path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
 } // namespace
 
 QStringList curlFallbackArguments(const QString &url, const QString &outputPath)
@@ -50,8 +55,12 @@ QStringList curlFallbackArguments(const QString &url, const QString &outputPath)
 
 QString defaultDownloadDirectory()
 {
-    return QFile::decodeName(QByteArray::fromStdString(privateDownloadFolder(
-        nativePath(QStandardPaths::writableLocation(QStandardPaths::TempLocation)))));
+    // Qt gives no location when TMPDIR names a folder that does not exist: the folder would
+    // then be made at the root of the file system.
+    QString location = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    if (location.isEmpty() || !QFileInfo(location).isDir())
+        location = fromNativePath(systemTempLocation());
+    return fromNativePath(privateDownloadFolder(nativePath(location)));
 }
 
 Downloader::Downloader(QObject *parent)
@@ -148,14 +157,37 @@ void Downloader::endAttempt(bool success, const QString &path, const QString &na
 
 QString Downloader::refusedDownloadFolder()
 {
-    const QString reason =
-        QString::fromStdString(prepareDownloadFolder(nativePath(downloadDirectory)));
+    QString reason = QString::fromStdString(prepareDownloadFolder(nativePath(downloadDirectory)));
+    if (!reason.isEmpty() && takeFreshDownloadFolder(reason))
+        reason = QString::fromStdString(prepareDownloadFolder(nativePath(downloadDirectory)));
     if (!reason.isEmpty())
         qWarning().noquote() << "DW: Refusing the download folder" << downloadDirectory << ":"
                              << reason;
     return reason.isEmpty() ? QString()
                             : QStringLiteral("The download folder %1 cannot be used safely: %2.")
                                   .arg(downloadDirectory, reason);
+}
+
+bool Downloader::takeFreshDownloadFolder(const QString &reason)
+{
+    // The usual name is predictable: another account may have taken it, which must not stop
+    // every update. Only the usual folder is given up, a fresh one is used as it is.
+    const QString usual = defaultDownloadDirectory();
+    if (downloadDirectory != usual)
+        return false;
+    std::string error;
+    const QString fresh =
+        fromNativePath(freshDownloadFolder(nativePath(QFileInfo(usual).path()), &error));
+    if (fresh.isEmpty()) {
+        qWarning().noquote() << "DW: No fresh download folder beside" << usual << ":"
+                             << QString::fromStdString(error);
+        return false;
+    }
+    qWarning().noquote() << QStringLiteral(
+                                "DW: The download folder %1 cannot be used (%2); using %3 instead")
+                                .arg(usual, reason, fresh);
+    downloadDirectory = fresh;
+    return true;
 }
 
 void Downloader::downloadFile()
@@ -192,8 +224,8 @@ void Downloader::downloadFile()
 void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName)
 {
     reply->deleteLater();
-    const QString path = downloadDirectory + QLatin1Char('/') + requestedName;
     const QString refusal = refusedDownloadFolder();
+    const QString path = downloadDirectory + QLatin1Char('/') + requestedName;
     if (!refusal.isEmpty()) {
         failWithoutDownload(path, requestedName, refusal);
         return;
@@ -362,7 +394,6 @@ bool Downloader::isUpdateAnswer(QNetworkReply *reply) const
                          << bytesReceived << "bytes";
     return false;
 }
-
 
 bool Downloader::receivedWholeFile(QNetworkReply *reply) const
 {

@@ -29,7 +29,8 @@ inline constexpr int minimumBytesPerSecond = 1;
 // or transfer that stalls, and write to an absolute path in the download folder.
 QStringList curlFallbackArguments(const QString &url, const QString &outputPath);
 
-// The per-user folder that downloads go to inside the temporary location.
+// The per-user folder that downloads go to inside the temporary location (the system's when
+// the user's does not exist).
 QString defaultDownloadDirectory();
 
 // Client of the release server: the catalogue at start-up and the update file on request.
@@ -82,6 +83,7 @@ private:
                     const QString &status = QString(), AttemptEnd end = AttemptEnd::DownloadOver);
     void failWithoutDownload(const QString &path, const QString &name, const QString &reason);
     QString refusedDownloadFolder();
+    bool takeFreshDownloadFolder(const QString &reason);
     void onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName);
     void checkSpeed();
     bool isUpdateAnswer(QNetworkReply *reply) const;

@@ -36,6 +36,7 @@ enum class Setup {
     EarlierCopy,         // an earlier, complete download of another size there
     PlantedInSharedTemp, // another user's file of the right size beside the download folder
     PlantedFolder,       // the download folder itself made by another user
+    OwnFileInTemp,       // the user's own file of the release's name and size in the temp folder
     LinkAtPart,          // a link where "<name>.part" goes, to a file of the user's
     NameWithHash,        // "#", "%" and blanks in the catalogue's file name
     CurlMissing,
@@ -65,6 +66,7 @@ private slots:
     void download();
     void startBeforeCatalogue_data();
     void startBeforeCatalogue();
+    void missingTempFolder();
     void tlsFallbackStaysSafe_data();
     void tlsFallbackStaysSafe();
 };
@@ -185,7 +187,8 @@ void TestDownload::download_data()
     row("compressed", {Head::Normal, Body::Deflate}, Setup::None, Outcome::Saved);
     row("trickle", {Head::Normal, Body::Trickle, -1, 0, 8000, 100}, Setup::None, Outcome::Saved);
     row("another user's file in the shared folder", {}, Setup::PlantedInSharedTemp, Outcome::Saved);
-    row("download folder made by another user", {}, Setup::PlantedFolder, Outcome::Refused);
+    row("download folder made by another user", {}, Setup::PlantedFolder, Outcome::Saved);
+    row("the user's own file in a private temp folder", {}, Setup::OwnFileInTemp, Outcome::Saved);
     row("name with # % and blanks, on both routes", {Head::Normal, Body::NotFound404, 1},
         Setup::NameWithHash, Outcome::CurlSaved);
     // Large enough to reach the disk while it arrives.
@@ -248,6 +251,11 @@ void TestDownload::download()
     });
     const QString name = setup == Setup::NameWithHash ? QStringLiteral("fw #1%3F.tvq") : fw;
     const QByteArray served = firmwareBytes(size, 3);
+    // A temporary folder that only we may use, such as the runtime directory.
+    QVERIFY(setup != Setup::OwnFileInTemp ||
+            QFile::setPermissions(QDir::tempPath(), QFileDevice::ReadOwner |
+                                                        QFileDevice::WriteOwner |
+                                                        QFileDevice::ExeOwner));
     OneRelease r(served, name, ReleaseServer::Mode::Plain, catalogueSize);
     r.server.setRule(name, rule);
     const QString folder = r.downloader.downloadDirectory;
@@ -264,11 +272,17 @@ void TestDownload::download()
     const QString shared = QDir::tempPath() + '/' + fw;
     QVERIFY(setup != Setup::PlantedInSharedTemp ||
             (writeFile(shared, existing) && plantAsNobody(shared)));
+    QVERIFY(setup != Setup::OwnFileInTemp || writeFile(shared, existing));
     QVERIFY(setup != Setup::FolderInTheWay || QDir().mkpath(path));
     QVERIFY(setup != Setup::LinkAtPart ||
             (writeFile(victim, "mine") && QFile::link(victim, path + ".part")));
     const int outcomes = setup == Setup::FolderInTheWay ? 2 : 1;
     QVERIFY(r.download(outcomes));
+    // A fresh folder of ours when someone else holds the usual one; theirs is left as it was.
+    const QString used = r.downloader.downloadDirectory;
+    QCOMPARE(used != folder, setup == Setup::PlantedFolder);
+    QVERIFY(setup != Setup::PlantedFolder || fileBytes(path) == existing);
+    const QString saved = used + '/' + name;
 
     const bool success =
         outcome == Outcome::Saved || outcome == Outcome::Cached || outcome == Outcome::CurlSaved;
@@ -277,19 +291,22 @@ void TestDownload::download()
         : outcome == Outcome::CurlFailed ? QStringList{hmm, fallbackFailed + curlFailure + '*'}
         : outcome == Outcome::Refused    ? QStringList{"status false The download folder *"}
                                          : QStringList();
-    VERIFY_EVENTS(r.outcomes.events, (outcomes > 1 ? ended(false, path, name) : QStringList()) +
-                                         before + ended(success, path, name));
+    VERIFY_EVENTS(r.outcomes.events, (outcomes > 1 ? ended(false, saved, name) : QStringList()) +
+                                         before + ended(success, saved, name));
     QVERIFY(success ||
             r.outcomes.events.value(r.outcomes.events.size() - 3).size() > fallbackFailed.size());
     // No late second report, e.g. from the process object.
     QVERIFY(!r.ended(outcomes + 1, 300));
     // Neither an error page nor a cut file is ever presented as the update file, a failed
     // attempt leaves an earlier complete copy as it was, and no link is followed.
-    const bool kept = outcome == Outcome::Cached || outcome == Outcome::Refused ||
-                      (!success && setup == Setup::EarlierCopy);
-    QCOMPARE(fileBytes(path), kept ? existing : success ? served : QByteArray());
-    QCOMPARE(QDir(folder).entryList(QDir::Files),
-             QFileInfo(path).isFile() ? QStringList{name} : QStringList());
+    const bool kept = outcome == Outcome::Cached || (!success && setup == Setup::EarlierCopy);
+    QCOMPARE(fileBytes(saved), kept ? existing : success ? served : QByteArray());
+    QCOMPARE(QDir(used).entryList(QDir::Files),
+             QFileInfo(saved).isFile() ? QStringList{name} : QStringList());
+    // Nothing in the temporary location itself is taken or touched.
+    QCOMPARE(fileBytes(shared).size(),
+             setup == Setup::PlantedInSharedTemp || setup == Setup::OwnFileInTemp ? existing.size()
+                                                                                  : 0);
     QVERIFY(QDir(workingDir.path()).isEmpty());
     QCOMPARE(fileBytes(victim), QByteArray(setup == Setup::LinkAtPart ? "mine" : ""));
     const int gets = outcome == Outcome::Cached || outcome == Outcome::Refused  ? 0
@@ -354,6 +371,16 @@ void TestDownload::startBeforeCatalogue()
     r.server.setCatalogue(R"([{"file_name":"two.tvq"}])");
     QVERIFY(r.download(2));
     QCOMPARE(fileBytes(r.downloader.downloadDirectory + "/two.tvq"), "second");
+}
+
+void TestDownload::missingTempFolder()
+{
+    // Qt then names no temporary location at all: not the root, the system's own instead.
+    const QByteArray previous = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QDir::tempPath().toUtf8() + "/missing");
+    const QString folder = defaultDownloadDirectory();
+    qputenv("TMPDIR", previous);
+    QCOMPARE(folder, QStringLiteral("/tmp/tovik-updater-%1").arg(::geteuid()));
 }
 
 void TestDownload::tlsFallbackStaysSafe_data()
