@@ -6,11 +6,14 @@
 #include "release/MinimumSpeedWatch.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMetaType>
 #include <QNetworkRequest>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
 namespace {
 // Received bytes go to disk in slices of this size while the rest is still arriving.
@@ -246,11 +249,18 @@ void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QSt
         }
     }
 
+    const QString shortage = notEnoughSpace(expectedBytes);
+    if (!shortage.isEmpty()) {
+        failWithoutDownload(path, requestedName, shortage);
+        return;
+    }
+
     // A second download must never start with the bytes of an earlier one.
     discardPartialFile();
     downloadBuffer.clear();
     bytesReceived = 0;
     diskWriteFailed = false;
+    spaceShortage.clear();
     partialPath = path + QLatin1String(".part");
     logTrace(QStringLiteral("DW: Downloading ") + url.toString());
     QNetworkReply *download = networkManager.get(plainRequest(url));
@@ -346,8 +356,10 @@ void Downloader::spillToPartialFile()
 {
     // Writing while the rest arrives keeps a large file out of memory and the final save short.
     if (openPartialFile() && partialFile.write(downloadBuffer) != downloadBuffer.size()) {
+        spaceShortage = notEnoughSpace(qMax(expectedBytes, bytesReceived));
         qWarning().noquote() << "DW: Could not write the update file" << partialPath << ":"
-                             << partialFile.errorString();
+                             << (spaceShortage.isEmpty() ? partialFile.errorString()
+                                                         : spaceShortage);
         diskWriteFailed = true;
         discardPartialFile();
     }
@@ -380,8 +392,24 @@ void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requested
     // The file is on disk or is fetched again: neither the bytes nor a partial file are needed.
     discardPartialFile();
     downloadBuffer = QByteArray();
-    if (!saved)
+    // curl would only fill the same disk.
+    if (!saved && !spaceShortage.isEmpty())
+        failWithoutDownload(path, requestedName, spaceShortage);
+    else if (!saved)
         downloadWithCurl(url, path);
+}
+
+QString Downloader::notEnoughSpace(qint64 needed) const
+{
+    const QStorageInfo volume(downloadDirectory);
+    const qint64 available = volume.isValid() ? volume.bytesAvailable() : -1;
+    if (needed <= 0 || available < 0 || available >= needed)
+        return QString();
+    const QLocale locale;
+    return QStringLiteral("There is not enough space for the update in %1: it needs %2, and only "
+                          "%3 are free.")
+        .arg(QDir::toNativeSeparators(downloadDirectory), locale.formattedDataSize(needed),
+             locale.formattedDataSize(available));
 }
 
 bool Downloader::isUpdateAnswer(QNetworkReply *reply) const
@@ -421,6 +449,10 @@ bool Downloader::saveDownloadedFile(const QString &path, const QByteArray &data)
     std::string error = partialFile.errorString().toStdString();
     saved = saved && replaceFile(nativePath(partialPath), nativePath(path), &error);
     const QString name = QFileInfo(path).fileName();
+    if (!saved && spaceShortage.isEmpty()) {
+        spaceShortage = notEnoughSpace(qMax(expectedBytes, bytesReceived));
+        error = spaceShortage.isEmpty() ? error : spaceShortage.toStdString();
+    }
     if (saved) {
         downloadFilePath = path;
         logTrace(QStringLiteral("DW: Update file saved at ") + path);
@@ -451,8 +483,13 @@ void Downloader::downloadWithCurl(const QString &url, const QString &outputPath)
     connect(process, &QProcess::finished, this,
             [this, process, outputPath, curlOutput](int exitCode, QProcess::ExitStatus status) {
                 const bool ran = exitCode == 0 && status == QProcess::NormalExit;
-                const QString problem = ran ? checkCurlResult(outputPath)
-                                            : QString::fromUtf8(process->readAllStandardError());
+                QString problem = ran ? checkCurlResult(outputPath)
+                                      : QString::fromUtf8(process->readAllStandardError());
+                // 23: curl could not write; say why where it is the disk.
+                const QString shortage =
+                    notEnoughSpace(qMax(expectedBytes, QFileInfo(curlOutput).size() + 1));
+                if (status == QProcess::NormalExit && exitCode == 23 && !shortage.isEmpty())
+                    problem = shortage;
                 const bool success = ran && problem.isEmpty();
                 if (!success)
                     QFile::remove(curlOutput);

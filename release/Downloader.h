@@ -88,6 +88,9 @@ private:
     void checkSpeed();
     bool isUpdateAnswer(QNetworkReply *reply) const;
     bool receivedWholeFile(QNetworkReply *reply) const;
+    // The plain words for a download folder that cannot hold `needed` bytes; empty when it can
+    // or when that is not known.
+    QString notEnoughSpace(qint64 needed) const;
     bool saveDownloadedFile(const QString &path, const QByteArray &data);
     bool openPartialFile();
     void spillToPartialFile();
@@ -111,6 +114,8 @@ private:
     // The size the file must have; -1 when neither the catalogue nor the HEAD reply says.
     qint64 expectedBytes = -1;
     bool diskWriteFailed = false;
+    // Why the disk could not take the file; the fallback is then pointless.
+    QString spaceShortage;
     // Both routes share downloadBuffer and the target file, so only one download runs at once.
     bool downloadInProgress = false;
     // The minimum speed of the Qt route: bytes received at moments of the running GET.

@@ -41,6 +41,8 @@ enum class Setup {
     NameWithHash,        // "#", "%" and blanks in the catalogue's file name
     CurlMissing,
     FolderInTheWay, // a folder where the file goes
+    SmallDisk,      // the download folder on a 32 KiB file system
+    FillsDisk,      // the same, and the size is not known before the download
 };
 enum class Outcome { Saved, Cached, CurlSaved, CurlFailed, Refused };
 } // namespace
@@ -172,7 +174,7 @@ void TestDownload::download_data()
     QTest::addColumn<QString>("catalogueSize"); // its "total_file_size"
     QTest::addColumn<Setup>("setup");
     QTest::addColumn<Outcome>("outcome");
-    QTest::addColumn<QString>("curlFailure"); // how "Fallback failed: " goes on
+    QTest::addColumn<QString>("curlFailure"); // how "Fallback failed: " goes on, or the refusal
 
     const auto row = [](const char *name, ServeRule rule, Setup setup, Outcome outcome,
                         const QString &curlFailure = QString(), qsizetype size = 60000,
@@ -227,6 +229,10 @@ void TestDownload::download_data()
     row("204 without a size", {Head::NoContentLength, Body::NoContent204}, Setup::None,
         Outcome::CurlFailed, "the downloaded file is empty");
     row("empty file", {}, Setup::None, Outcome::CurlFailed, "the downloaded file is empty", 0);
+    const QString noSpace = "There is not enough space for the update in ";
+    row("too little space", {}, Setup::SmallDisk, Outcome::Refused, noSpace);
+    row("disk full while saving", {Head::NoContentLength}, Setup::FillsDisk, Outcome::Refused,
+        noSpace);
 }
 
 void TestDownload::download()
@@ -276,7 +282,15 @@ void TestDownload::download()
     QVERIFY(setup != Setup::FolderInTheWay || QDir().mkpath(path));
     QVERIFY(setup != Setup::LinkAtPart ||
             (writeFile(victim, "mine") && QFile::link(victim, path + ".part")));
-    const int outcomes = setup == Setup::FolderInTheWay ? 2 : 1;
+    const bool small = setup == Setup::SmallDisk || setup == Setup::FillsDisk;
+    if (small && QProcess::execute(
+                     "mount", {"-t", "tmpfs", "-o", "size=32k,mode=0700", "small", folder}) != 0)
+        QSKIP("no tmpfs can be mounted here");
+    const auto unmount = qScopeGuard([&] {
+        if (small)
+            QProcess::execute("umount", {"-l", folder});
+    });
+    const int outcomes = setup == Setup::FolderInTheWay || setup == Setup::FillsDisk ? 2 : 1;
     QVERIFY(r.download(outcomes));
     // A fresh folder of ours when someone else holds the usual one; theirs is left as it was.
     const QString used = r.downloader.downloadDirectory;
@@ -289,9 +303,11 @@ void TestDownload::download()
     const QStringList before =
         outcome == Outcome::CurlSaved    ? QStringList{hmm, "status true Download completed"}
         : outcome == Outcome::CurlFailed ? QStringList{hmm, fallbackFailed + curlFailure + '*'}
-        : outcome == Outcome::Refused    ? QStringList{"status false The download folder *"}
+        : outcome == Outcome::Refused    ? QStringList{"status false " + curlFailure + '*'}
                                          : QStringList();
-    VERIFY_EVENTS(r.outcomes.events, (outcomes > 1 ? ended(false, saved, name) : QStringList()) +
+    // The failed save names the file only where the HEAD reply had told its size.
+    const QString savedAs = rule.head == Head::NoContentLength ? QString() : saved;
+    VERIFY_EVENTS(r.outcomes.events, (outcomes > 1 ? ended(false, savedAs, name) : QStringList()) +
                                          before + ended(success, saved, name));
     QVERIFY(success ||
             r.outcomes.events.value(r.outcomes.events.size() - 3).size() > fallbackFailed.size());
@@ -309,9 +325,10 @@ void TestDownload::download()
                                                                                   : 0);
     QVERIFY(QDir(workingDir.path()).isEmpty());
     QCOMPARE(fileBytes(victim), QByteArray(setup == Setup::LinkAtPart ? "mine" : ""));
-    const int gets = outcome == Outcome::Cached || outcome == Outcome::Refused  ? 0
-                     : outcome == Outcome::Saved || setup == Setup::CurlMissing ? 1
-                                                                                : 2;
+    const bool curl = outcome == Outcome::CurlFailed || outcome == Outcome::CurlSaved;
+    const int gets = outcome == Outcome::Cached || setup == Setup::SmallDisk ? 0
+                     : curl && setup != Setup::CurlMissing                   ? 2
+                                                                             : 1;
     // Qt may send a GET again on a fresh connection after the server closed one.
     const int gotten = r.server.requestCount("GET", name);
     QVERIFY2(gets < 2 ? gotten == gets : gotten >= gets, qPrintable(QString::number(gotten)));
