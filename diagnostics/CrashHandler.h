@@ -18,8 +18,9 @@ void prepareThreadForCrashHandling();
 
 // Asks the operating system to keep its own dumps of this executable (Windows: the error-
 // reporting LocalDumps key for the log directory; elsewhere: the core-file size limit raised to
-// the hard limit, cores going where the kernel's core pattern says). Logs what it did; returns
-// true on success. In LocalDumps_*.cpp: unlike the handlers, it runs at start-up and uses Qt.
+// the hard limit where the kernel's core pattern hands cores to a collector, else left as found).
+// Logs what it did; returns true when dumps are kept. In LocalDumps_*.cpp: unlike the handlers, it
+// runs at start-up and uses Qt.
 bool setupWerLocalDumps();
 
 // The std::terminate handler: logs the reason, writes a dump and aborts.

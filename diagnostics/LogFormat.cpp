@@ -56,11 +56,10 @@ QString formatLocalDumpsLine(const QString &timestamp, const QString &executable
 }
 
 QString formatCoreDumpsLine(const QString &timestamp, const QString &executable,
-                            const QString &location, const QString &limit, bool enabled)
+                            const QString &location, const QString &limit, const QString &state)
 {
     return QStringLiteral("%1 INFO  core dumps for %2 -> %3 (limit %4, %5)")
-        .arg(timestamp, executable, location, limit,
-             enabled ? QStringLiteral("enabled") : QStringLiteral("FAILED"));
+        .arg(timestamp, executable, location, limit, state);
 }
 
 QString coreDumpLocation(const QString &pattern, const QString &workingDirectory)

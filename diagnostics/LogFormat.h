@@ -32,9 +32,10 @@ QString formatLocalDumpsLine(const QString &timestamp, const QString &executable
                              const QString &logDir, bool enabled);
 
 // "%1 INFO  core dumps for %2 -> %3 (limit %4, %5)": where the kernel puts this executable's
-// core files and the size limit now in force.
+// core files, the size limit now in force and what became of it ("enabled", "FAILED", or why it
+// was left as found).
 QString formatCoreDumpsLine(const QString &timestamp, const QString &executable,
-                            const QString &location, const QString &limit, bool enabled);
+                            const QString &location, const QString &limit, const QString &state);
 
 // Where a core file goes by the kernel's core pattern: the pattern itself when it is a path
 // (relative ones below the working directory), "piped to <program>" when it starts with '|'.
