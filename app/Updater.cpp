@@ -119,8 +119,11 @@ void Updater::loadWindow(const UpdaterParts &parts)
     QObject::connect(
         qmlEngine.get(), &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
         [expected = url](QObject *object, const QUrl &objectUrl) {
-            if (!object && expected == objectUrl)
+            if (!object && expected == objectUrl) {
+                reportStartupFailure(QStringLiteral("The window could not be created from ") +
+                                     objectUrl.toString());
                 QCoreApplication::exit(-1);
+            }
         },
         Qt::QueuedConnection);
     qmlEngine->load(url);

@@ -14,6 +14,7 @@
 #include <QTimeZone>
 
 #include <atomic>
+#include <cstdio>
 
 namespace {
 
@@ -34,6 +35,28 @@ void noteLocalTimeOffsets(const QDateTime &now)
     noteUtcOffsets(now.offsetFromUtc(), changes, count);
 }
 
+// The run's log file in dir, pruned first; null when it cannot be written.
+QFile *openLogFile(LogState &state, const QString &dir, const QDateTime &start)
+{
+    state.logDir = dir;
+    QDir().mkpath(dir);
+    pruneOldLogs(dir, keptLogFiles);
+    state.logPath = logFilePath(dir, start, QCoreApplication::applicationPid());
+    auto *file = new QFile(state.logPath);
+    if (file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return file;
+    delete file;
+    return nullptr;
+}
+
+// Nobody reads a log that is not there: a terminal or a launcher's journal shows this instead.
+void tellConsole(const QString &text)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                 text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
 } // namespace
 
 void initLogging(const QString &version)
@@ -44,33 +67,39 @@ void initLogging(const QString &version)
     state.initialised = true;
     state.appVersion = version;
 
-    state.logDir = logDirectoryFor(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), QDir::tempPath());
-    QDir().mkpath(state.logDir);
-    pruneOldLogs(state.logDir, keptLogFiles);
-
     const QDateTime start = QDateTime::currentDateTime();
     noteLocalTimeOffsets(start);
-    state.logPath = logFilePath(state.logDir, start, QCoreApplication::applicationPid());
-
-    auto *file = new QFile(state.logPath);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        // No log at all: the application runs on, and nothing is installed or reported.
-        delete file;
-        return;
+    const QString wanted = logDirectoryFor(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), QDir::tempPath());
+    QFile *file = openLogFile(state, wanted, start);
+    const QString fallback = logDirectoryFor(QString(), QDir::tempPath());
+    if (!file && fallback != wanted) {
+        file = openLogFile(state, fallback, start);
+        if (file)
+            tellConsole(QStringLiteral("the log folder %1 cannot be written; this run logs to %2")
+                            .arg(wanted, state.logPath));
+    }
+    if (!file) {
+        // The application runs on, still with its crash handlers, which then write no lines.
+        tellConsole(
+            QStringLiteral("no log file can be written in %1; this run keeps no log")
+                .arg(wanted == fallback ? wanted : wanted + QStringLiteral(" or ") + fallback));
     }
     state.logFile = file;
 
-    qInstallMessageHandler(logMessageHandler);
+    if (file)
+        qInstallMessageHandler(logMessageHandler);
     const QByteArray dir = state.logDir.toUtf8();
     const QByteArray versionText = state.appVersion.toUtf8();
     CrashLogSetup crashLog;
     crashLog.logDir = dir.constData();
     crashLog.appVersion = versionText.constData();
     crashLog.processId = static_cast<std::uint64_t>(QCoreApplication::applicationPid());
-    crashLog.logDescriptor = file->handle();
+    crashLog.logDescriptor = file ? file->handle() : -1;
     prepareCrashLog(crashLog);
     installCrashHandlers();
+    if (!file)
+        return;
 
     for (const QString &line : headerLines(
              state.appVersion, logTimestamp(), QSysInfo::prettyProductName(),
@@ -108,6 +137,8 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     writeLogLine(formatMessageLine(logTimestamp(), type, currentThreadId(), message, context.file,
                                    context.line));
     if (type == QtFatalMsg) {
+        // Also where the user who started the program can see why it ended.
+        tellConsole(message);
         writeLogLine(formatFatalAbortLine(logTimestamp()));
         abortAfterLogging();
     }
@@ -116,4 +147,11 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 void logTrace(const QString &text)
 {
     writeLogLine(formatTraceLine(logTimestamp(), text));
+}
+
+void reportStartupFailure(const QString &text)
+{
+    qCritical().noquote() << text;
+    const LogState &state = logState();
+    tellConsole(state.logFile ? text + QStringLiteral(" (log: %1)").arg(state.logPath) : text);
 }
