@@ -27,14 +27,15 @@ const QString noCatalogueReason =
 const QString noReleaseReason =
     QStringLiteral("The release server offers no update file that can be downloaded.");
 
+// The seams take UTF-8 on every system; QFile::encodeName would be the ANSI code page on Windows.
 std::string nativePath(const QString &path)
 {
-    return QFile::encodeName(path).toStdString();
+    return path.toStdString();
 }
 
 QString fromNativePath(const std::string &path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    return QString::fromStdString(path);
 }
 } // namespace
 

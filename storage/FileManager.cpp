@@ -135,7 +135,8 @@ bool FileManager::copyFileToVolume(const QString &displayName, const QString &so
         canonicalSource == QFileInfo(destinationPath).canonicalFilePath())
         return false;
     const std::unique_ptr<QFile> destination = volumes->fileOnVolume(destinationPath);
-    const int descriptor = openFileForFlushing(QFile::encodeName(destinationPath).toStdString());
+    // UTF-8, as the seam takes it on every system.
+    const int descriptor = openFileForFlushing(destinationPath.toStdString());
     if (descriptor < 0 ||
         !destination->open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         if (descriptor >= 0)

@@ -13,5 +13,6 @@ bool VolumeList::flushToDevice(QFile &file)
 
 bool VolumeList::flushDirectory(const QString &path)
 {
-    return flushDirectoryToDevice(QFile::encodeName(path).toStdString());
+    // The seams take UTF-8 everywhere; QFile::encodeName would be the ANSI code page on Windows.
+    return flushDirectoryToDevice(path.toStdString());
 }
