@@ -72,7 +72,9 @@ void initLogging(const QString &version)
     const QString wanted = logDirectoryFor(
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), QDir::tempPath());
     QFile *file = openLogFile(state, wanted, start);
-    const QString fallback = logDirectoryFor(QString(), QDir::tempPath());
+    // Qt gives no temporary location when TMPDIR names none that exists: never the root then.
+    const QString temp = QDir::tempPath();
+    const QString fallback = temp.isEmpty() ? wanted : logDirectoryFor(QString(), temp);
     if (!file && fallback != wanted) {
         file = openLogFile(state, fallback, start);
         if (file)
