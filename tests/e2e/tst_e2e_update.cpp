@@ -12,7 +12,7 @@ namespace {
 struct RefusalCase
 {
     bool catalogue;     // else the update file
-    int refusals;       // -1: always
+    int refusals;       // -1: always; 0: none, but the download folder is on a 32 KiB disk
     const char *reason; // how the info text begins; empty: the update completes
 };
 } // namespace
@@ -57,7 +57,7 @@ private slots:
     void init()
     {
         // The download directory is shared by the cases of this run; each starts without a copy.
-        QDir downloads(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
+        QDir downloads(defaultDownloadDirectory());
         for (const QString &name : downloads.entryList({"*.tvq"}, QDir::Files))
             QVERIFY(downloads.remove(name));
     }
@@ -119,6 +119,8 @@ private slots:
         QTest::newRow("curl fails too") << RefusalCase{false, -1, "Fallback failed: "};
         QTest::newRow("catalogue not found")
             << RefusalCase{true, -1, "The list of releases could not be fetched."};
+        QTest::newRow("disk too small")
+            << RefusalCase{false, 0, "There is not enough space for the update in "};
     }
 
     void refusedDownload()
@@ -130,6 +132,16 @@ private slots:
         notFound.times = c.refusals;
         if (c.catalogue)
             options.catalogueRule = notFound;
+        const QString folder = defaultDownloadDirectory();
+        const bool small = c.refusals == 0;
+        if (small && (!QDir().mkpath(folder) ||
+                      QProcess::execute(
+                          "mount", {"-t", "tmpfs", "-o", "size=32k,mode=0700", "tovik", folder})))
+            QSKIP("no tmpfs can be mounted here");
+        const auto unmount = qScopeGuard([&] {
+            if (small)
+                QProcess::execute("umount", {"-l", folder});
+        });
         Harness h(options);
         if (!c.catalogue)
             h.world.server().setRule(h.world.updateFileName(), notFound);
@@ -149,7 +161,7 @@ private slots:
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("closeApplicationButton"), flowWithinMs);
-        QCOMPARE(otherRoute(), !c.catalogue);
+        QCOMPARE(otherRoute(), !c.catalogue && !small);
         QCOMPARE(h.text("versionText"), QStringLiteral("Download failed!"));
         QVERIFY2(h.text("infoText").startsWith(c.reason), qPrintable(h.text("infoText")));
         QVERIFY(!h.isShown("startUpdateButton") && !h.isShown("genericProgressBar"));
