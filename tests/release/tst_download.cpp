@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -41,8 +42,7 @@ enum class Setup {
     NameWithHash,        // "#", "%" and blanks in the catalogue's file name
     CurlMissing,
     FolderInTheWay, // a folder where the file goes
-    SmallDisk,      // the download folder on a 32 KiB file system
-    FillsDisk,      // the same, and the size is not known before the download
+    FillsDisk,      // the download folder on a 32 KiB disk, the size not known beforehand
 };
 enum class Outcome { Saved, Cached, CurlSaved, CurlFailed, Refused };
 } // namespace
@@ -118,8 +118,7 @@ void TestDownload::catalogueFromServer_data()
         {"../../.bashrc", false}, {"..", false},         {"fw..tvq", true},
         {"Con.tvq", false},       {"lpt1", false},       {"fw.tvq.", false},
         {"fw.tvq ", false},       {"C:evil.tvq", false}, {QString("fw") + QChar(0) + "x", false},
-        {"fw\u0085.tvq", false},  {"fw?.tvq", false},    {"a<b>|c", false},
-        {"\"fw*\"", false},       {"fw #2.tvq", true}};
+        {"fw\u0085.tvq", false},  {"a?<|>*\"", false},   {"fw #2.tvq", true}};
     QJsonArray judged;
     QStringList judgedLog;
     for (const auto &[name, offer] : names) {
@@ -229,10 +228,8 @@ void TestDownload::download_data()
     row("204 without a size", {Head::NoContentLength, Body::NoContent204}, Setup::None,
         Outcome::CurlFailed, "the downloaded file is empty");
     row("empty file", {}, Setup::None, Outcome::CurlFailed, "the downloaded file is empty", 0);
-    const QString noSpace = "There is not enough space for the update in ";
-    row("too little space", {}, Setup::SmallDisk, Outcome::Refused, noSpace);
     row("disk full while saving", {Head::NoContentLength}, Setup::FillsDisk, Outcome::Refused,
-        noSpace);
+        "There is not enough space for the update in ");
 }
 
 void TestDownload::download()
@@ -258,10 +255,7 @@ void TestDownload::download()
     const QString name = setup == Setup::NameWithHash ? QStringLiteral("fw #1%3F.tvq") : fw;
     const QByteArray served = firmwareBytes(size, 3);
     // A temporary folder that only we may use, such as the runtime directory.
-    QVERIFY(setup != Setup::OwnFileInTemp ||
-            QFile::setPermissions(QDir::tempPath(), QFileDevice::ReadOwner |
-                                                        QFileDevice::WriteOwner |
-                                                        QFileDevice::ExeOwner));
+    QVERIFY(setup != Setup::OwnFileInTemp || ::chmod(qPrintable(QDir::tempPath()), 0700) == 0);
     OneRelease r(served, name, ReleaseServer::Mode::Plain, catalogueSize);
     r.server.setRule(name, rule);
     const QString folder = r.downloader.downloadDirectory;
@@ -282,7 +276,7 @@ void TestDownload::download()
     QVERIFY(setup != Setup::FolderInTheWay || QDir().mkpath(path));
     QVERIFY(setup != Setup::LinkAtPart ||
             (writeFile(victim, "mine") && QFile::link(victim, path + ".part")));
-    const bool small = setup == Setup::SmallDisk || setup == Setup::FillsDisk;
+    const bool small = setup == Setup::FillsDisk;
     if (small && QProcess::execute(
                      "mount", {"-t", "tmpfs", "-o", "size=32k,mode=0700", "small", folder}) != 0)
         QSKIP("no tmpfs can be mounted here");
@@ -320,15 +314,13 @@ void TestDownload::download()
     QCOMPARE(QDir(used).entryList(QDir::Files),
              QFileInfo(saved).isFile() ? QStringList{name} : QStringList());
     // Nothing in the temporary location itself is taken or touched.
-    QCOMPARE(fileBytes(shared).size(),
-             setup == Setup::PlantedInSharedTemp || setup == Setup::OwnFileInTemp ? existing.size()
-                                                                                  : 0);
+    QCOMPARE(fileBytes(shared).isEmpty(),
+             setup != Setup::PlantedInSharedTemp && setup != Setup::OwnFileInTemp);
     QVERIFY(QDir(workingDir.path()).isEmpty());
     QCOMPARE(fileBytes(victim), QByteArray(setup == Setup::LinkAtPart ? "mine" : ""));
-    const bool curl = outcome == Outcome::CurlFailed || outcome == Outcome::CurlSaved;
-    const int gets = outcome == Outcome::Cached || setup == Setup::SmallDisk ? 0
-                     : curl && setup != Setup::CurlMissing                   ? 2
-                                                                             : 1;
+    const int gets = outcome == Outcome::Cached                                          ? 0
+                     : outcome == Outcome::Saved || small || setup == Setup::CurlMissing ? 1
+                                                                                         : 2;
     // Qt may send a GET again on a fresh connection after the server closed one.
     const int gotten = r.server.requestCount("GET", name);
     QVERIFY2(gets < 2 ? gotten == gets : gotten >= gets, qPrintable(QString::number(gotten)));
