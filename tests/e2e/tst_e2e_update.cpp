@@ -219,6 +219,9 @@ private slots:
         if (fault == CopyFault::VolumeGone) {
             QTest::qWait(1500);
             QVERIFY(!h.isShown("tryAgainButton"));
+            // Offered again once the volume is back.
+            h.world.volumes().present(volume);
+            QTRY_VERIFY_WITH_TIMEOUT(h.isShown("tryAgainButton"), foundWithinMs);
             return;
         }
         h.world.volumes().setDismountError(volume, QString());
