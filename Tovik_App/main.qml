@@ -27,6 +27,10 @@ ApplicationWindow {
     property var _dotFrames: ["", ".", "..", "..."]
     property int _loadingDots: 0
     property string _loadingBaseText: ""
+    // The instrument waits in update mode for an update this run did not start.
+    property bool inRecovery: false
+    property bool copyFailed: false
+    property bool updateVolumePresent: false
 
     // Dotted versions, part by part; a part without leading digits compares equal to anything.
     function compareVersions(a, b) {
@@ -78,6 +82,38 @@ ApplicationWindow {
         openGroovesButton.visible = shown;
         openMidiFilesButton.visible = shown;
         transferInfoText.visible = shown;
+    }
+
+    // An interrupted update: the instrument is off MIDI, its update volume mounted.
+    function showRecovery() {
+        if (logoContainer.connected || mainWindow.inTransferFlow || mainWindow.inReenumeration)
+            return;
+        mainWindow.inRecovery = true;
+        mainWindow.inUpdateFlow = false;
+        logoContainer.dotColor = "orange";
+        logoContainer.labelText = "Tovik is waiting for its update";
+        updateButton.visible = false;
+        transferButton.visible = false;
+        startUpdateButton.visible = false;
+        closeApplicationButton.visible = false;
+        versionText.text = "The last update did not finish.";
+        versionText.visible = true;
+        infoText.text = infoText.updateWarning;
+        infoText.visible = true;
+        resumeUpdateButton.visible = true;
+    }
+
+    function leaveRecovery() {
+        mainWindow.inRecovery = false;
+        resumeUpdateButton.visible = false;
+        closeApplicationButton.visible = false;
+        versionText.visible = false;
+        versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+        infoText.visible = false;
+        if (!logoContainer.connected) {
+            logoContainer.dotColor = "orange";
+            logoContainer.labelText = "Looking for Tovik";
+        }
     }
 
     function clampPercentage(value) {
@@ -297,13 +333,14 @@ ApplicationWindow {
         font.family: "Poppins"
         font.bold: true
         font.pixelSize: Math.max(height * 0.21, 1)
-        text: "PLEASE MAKE SURE THAT TOVIK IS CONNECTED TO THE BREAKOUT MODULE AND THAT THE MIDI USB PORT IS NOT CONNECTED TO ANY DEVICE \n \n \n The update will take several minutes and Tovik might reboot multiple times during the process. \n \n  DO NOT UNPLUG power or disconnect the Breakout Module until the update is done"
+        text: updateWarning
+        readonly property string updateWarning: "PLEASE MAKE SURE THAT TOVIK IS CONNECTED TO THE BREAKOUT MODULE AND THAT THE MIDI USB PORT IS NOT CONNECTED TO ANY DEVICE \n \n \n The update will take several minutes and Tovik might reboot multiple times during the process. \n \n  DO NOT UNPLUG power or disconnect the Breakout Module until the update is done"
     }
 
     Text {
         id: infoConnectText
         objectName: "infoConnectText"
-        visible: logoContainer.labelText !== "Tovik is connected"
+        visible: logoContainer.labelText !== "Tovik is connected" && !mainWindow.inRecovery
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.08
         anchors.horizontalCenter: parent.horizontalCenter
@@ -351,6 +388,50 @@ ApplicationWindow {
         onClicked: {
             mainWindow.inUpdateFlow = false;
             Qt.quit();
+        }
+    }
+
+    OutlinedButton {
+        id: resumeUpdateButton
+        objectName: "resumeUpdateButton"
+        visible: false
+        anchors.top: infoText.bottom
+        anchors.topMargin: mainWindow.height * 0.2
+        anchors.horizontalCenter: parent.horizontalCenter
+        width: logoContainer.width
+        height: width / 3
+        font.pixelSize: Math.max(height * 0.25, 1)
+        text: "Resume Update"
+        // Not bound to the connection: in update mode the instrument is not on MIDI.
+        onClicked: {
+            midiHandler.resumeUpdate();
+            downloader.downloadFile();
+            resumeUpdateButton.visible = false;
+            mainWindow.update_started = true;
+        }
+    }
+
+    OutlinedButton {
+        id: tryAgainButton
+        objectName: "tryAgainButton"
+        visible: false
+        anchors.bottom: closeApplicationButton.top
+        anchors.bottomMargin: mainWindow.height * 0.02
+        anchors.horizontalCenter: parent.horizontalCenter
+        width: logoContainer.width
+        height: width / 3
+        font.pixelSize: Math.max(height * 0.25, 1)
+        text: "Try Again"
+        onClicked: {
+            fileManagerBridge.retryUpdate();
+            mainWindow.copyFailed = false;
+            tryAgainButton.visible = false;
+            closeApplicationButton.visible = false;
+            infoText.text = infoText.updateWarning;
+            genericProgressBar.percentage = 0;
+            genericProgressBar.mode = "transfer";
+            genericProgressBar.visible = true;
+            versionText.visible = false;
         }
     }
 
@@ -462,6 +543,9 @@ ApplicationWindow {
         target: midiHandler
         function onDeviceFound(isConnected) {
             if (isConnected) {
+                // Back on MIDI: whatever was on the update volume is not waited for any more.
+                if (mainWindow.inRecovery && !mainWindow.update_started)
+                    mainWindow.leaveRecovery();
                 logoContainer.connected = true;
                 logoContainer.dotColor = "green";
                 logoContainer.labelText = "Tovik is connected";
@@ -483,6 +567,8 @@ ApplicationWindow {
             if (mainWindow.inReenumeration)
                 return;
             mainWindow.showDisconnected();
+            if (mainWindow.updateVolumePresent && !mainWindow.update_started)
+                mainWindow.showRecovery();
         }
     }
 
@@ -550,7 +636,8 @@ ApplicationWindow {
         target: downloader
         function onLatestVersionFetched(version) {
             mainWindow.latestVersion = version;
-            versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+            if (!mainWindow.inRecovery)
+                versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
         }
         function onDownloadingProgressBar(progress) {
             genericProgressBar.percentage = mainWindow.clampPercentage(progress);
@@ -573,6 +660,8 @@ ApplicationWindow {
             genericProgressBar.visible = false;
             if (!success) {
                 versionText.text = "Download failed!";
+                if (mainWindow.inRecovery && mainWindow.latestVersion === "")
+                    infoText.text = "Tovik needs the update file to finish its update, and it could not be downloaded. Please check the internet connection, then start the application again.";
                 closeApplicationButton.visible = true;
             } else {
                 versionText.text = "Trying a different route now\u2014hang tight...";
@@ -584,6 +673,8 @@ ApplicationWindow {
     Connections {
         target: mainController
         function onFileTransferComplete(success) {
+            mainWindow.copyFailed = !success;
+            tryAgainButton.visible = !success && mainWindow.updateVolumePresent;
             mainWindow.inReenumeration = true;
             if (success) {
                 dotAndLabelRow.visible = false;
@@ -608,6 +699,18 @@ ApplicationWindow {
             transferInfoText.text = "Tovik's storage could not be released. Close any file that is open on it, then press DONE again.";
             mainWindow.showTransferMode(true);
             mainWindow.inReenumeration = false;
+        }
+        function onUpdateVolumeMounted(mounted) {
+            mainWindow.updateVolumePresent = mounted;
+            // This run's own update: its volume is what TRY AGAIN copies to.
+            if (mainWindow.update_started) {
+                tryAgainButton.visible = mounted && mainWindow.copyFailed;
+                return;
+            }
+            if (mounted)
+                mainWindow.showRecovery();
+            else if (mainWindow.inRecovery)
+                mainWindow.leaveRecovery();
         }
         function onCopyingFileProgress(progress) {
             genericProgressBar.percentage = mainWindow.clampPercentage(progress);

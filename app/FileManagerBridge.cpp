@@ -32,3 +32,8 @@ void FileManagerBridge::completeTransfer()
 {
     emit requestEjectDevice(transferVolumeName());
 }
+
+void FileManagerBridge::retryUpdate()
+{
+    emit requestUpdateRetry();
+}

@@ -16,8 +16,10 @@ public:
     Q_INVOKABLE void openMidiFiles();
     Q_INVOKABLE void openGrooves();
     Q_INVOKABLE void completeTransfer();
+    Q_INVOKABLE void retryUpdate();
 
 signals:
     void requestOpenFolder(QString deviceName, QString relativePath);
     void requestEjectDevice(QString deviceName);
+    void requestUpdateRetry();
 };

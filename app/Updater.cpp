@@ -29,6 +29,7 @@ Updater::Updater(const UpdaterParts &parts)
     connectObjects();
     createEngine();
     createBridge();
+    connectRecovery();
     followUpdateFinish();
     loadWindow(parts);
 }
@@ -101,6 +102,15 @@ void Updater::createBridge()
                      &FileManager::openFolderOnDevice, Qt::QueuedConnection);
     QObject::connect(bridge.get(), &FileManagerBridge::requestEjectDevice, storage,
                      &FileManager::ejectDeviceAndEmit, Qt::QueuedConnection);
+}
+
+void Updater::connectRecovery()
+{
+    QObject::connect(storage, &FileManager::updateVolumeMounted, controller.get(),
+                     &MainController::updateVolumeMounted);
+    QObject::connect(bridge.get(), &FileManagerBridge::requestUpdateRetry, storage,
+                     &FileManager::retryUpdateTransfer, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(storage, &FileManager::watchUpdateVolume, Qt::QueuedConnection);
 }
 
 void Updater::followUpdateFinish()

@@ -47,6 +47,8 @@ private:
     void connectObjects();
     void createEngine();
     void createBridge();
+    // The update volume's presence for the window, TRY AGAIN and the watch for that volume.
+    void connectRecovery();
     // Notes, for runEventLoop, when the update-finish sequence after a copy starts and ends.
     void followUpdateFinish();
     void loadWindow(const UpdaterParts &parts);

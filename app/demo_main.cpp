@@ -42,6 +42,9 @@ void provoke(SimulatedWorld &world, UpdaterParts &parts)
         });
         wiggle->start(ms);
     }
+    // As if the cable glitched during the first copies of the update.
+    if (const int refusals = qEnvironmentVariableIntValue("TOVIK_DEMO_WRITE_REFUSALS"))
+        world.volumes().refuseNextWrites(QStringLiteral("tovikupd"), refusals);
     // As if a file stayed open on the transfer volume for the first ejects.
     if (const int refusals = qEnvironmentVariableIntValue("TOVIK_DEMO_EJECT_REFUSALS")) {
         world.volumes().setDismountError(QStringLiteral("TOVIK"),
@@ -68,6 +71,8 @@ int main(int argc, char *argv[])
         SimulatedWorld::Options options;
         if (const int ms = environmentMs("TOVIK_DEMO_CHUNK_MS"))
             options.downloadChunkIntervalMs = ms;
+        // As if the last update was interrupted: the instrument waits in update mode.
+        options.leftInUpdateMode = qEnvironmentVariableIntValue("TOVIK_DEMO_UPDATE_MODE") != 0;
         auto world = std::make_shared<SimulatedWorld>(options);
         if (!world->isValid())
             qFatal("The demo cannot start: %s", qPrintable(world->errorString()));

@@ -72,6 +72,9 @@ public slots:
 
 public:
     Q_INVOKABLE void sendTransferSysEx();
+    // The instrument waits in update mode, left there by an interrupted update: the next
+    // downloaded file goes straight to its volume, without the update-mode message.
+    Q_INVOKABLE void resumeUpdate();
 
 private:
     static void onMidiMessage(double timeStamp, std::vector<unsigned char> *message,
@@ -133,4 +136,5 @@ private:
     // The transfer end or update finish of a sequence that gave up, sent once the instrument is
     // connected again.
     SysExMessage owedSysEx;
+    bool instrumentInUpdateMode = false;
 };

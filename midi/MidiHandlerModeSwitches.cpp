@@ -34,8 +34,17 @@ void MidiHandler::fileDownloaded(bool success)
     if (!success)
         return;
     pollTimer->stop();
-    sendSysEx(MIDI_SYSEX_UPDATE_MODE);
+    if (std::exchange(instrumentInUpdateMode, false))
+        logTrace(QStringLiteral("fileDownloaded: Tovik is already in update mode"));
+    else
+        sendSysEx(MIDI_SYSEX_UPDATE_MODE);
     emit deviceSetToTransferMode();
+}
+
+void MidiHandler::resumeUpdate()
+{
+    logTrace(QStringLiteral("resumeUpdate: the update Tovik waits for is resumed"));
+    instrumentInUpdateMode = true;
 }
 
 void MidiHandler::transferComplete(bool success)

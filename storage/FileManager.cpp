@@ -22,6 +22,7 @@ const QString updateTargetName = QStringLiteral("tvxxfer.tvq");
 constexpr int volumeWaitMs = 3000;
 constexpr qint32 maxVolumeWaits = 5;
 constexpr qint64 copyChunkSize = 4096;
+constexpr int updateVolumeWatchMs = 1000;
 } // namespace
 
 FileManager::FileManager(QObject *parent)
@@ -53,7 +54,59 @@ void FileManager::onDownloadFinished(bool success, const QString &path, const QS
 
 void FileManager::onDeviceSetToTransferMode()
 {
+    // The first try is traced by its copy; the user's next tries say so.
+    updateStarted = true;
+    ++updateTries;
     transferUpdateFile();
+}
+
+void FileManager::retryUpdateTransfer()
+{
+    ++updateTries;
+    logTrace(QStringLiteral("FM: update try %1, at the user's request").arg(updateTries));
+    const QString root = findVolumeRootPath(updateVolumeName);
+    // A rename never replaces a file: the update already renamed there needs only the dismount.
+    if (!updateFileInPlace || root.isEmpty() ||
+        !QFileInfo::exists(QDir(root).filePath(updateTargetName))) {
+        transferUpdateFile();
+        return;
+    }
+    logTrace(QStringLiteral("FM: update file already in place, dismounting"));
+    if (!ejectVolume(updateVolumeName)) {
+        qWarning() << "FM: Failed to eject device" << updateVolumeName;
+        failUpdateTransfer();
+        return;
+    }
+    logTrace(QStringLiteral("FM: dismounted OK"));
+    emit fileTransferComplete(true);
+}
+
+void FileManager::watchUpdateVolume()
+{
+    if (!updateVolumeWatch) {
+        updateVolumeWatch = new QTimer(this);
+        connect(updateVolumeWatch, &QTimer::timeout, this, &FileManager::checkUpdateVolume);
+    }
+    updateVolumeWatch->start(updateVolumeWatchMs);
+    checkUpdateVolume();
+}
+
+void FileManager::checkUpdateVolume()
+{
+    const bool mounted = isVolumeMounted(updateVolumeName);
+    if (mounted == updateVolumeSeen)
+        return;
+    updateVolumeSeen = mounted;
+    if (mounted && !updateStarted)
+        qWarning("FM: Tovik is in update mode without an update in progress");
+    emit updateVolumeMounted(mounted);
+}
+
+void FileManager::failUpdateTransfer()
+{
+    if (updateVolumeWatch)
+        checkUpdateVolume();
+    emit fileTransferComplete(false);
 }
 
 bool FileManager::isVolumeMounted(const QString &displayName) const
@@ -84,29 +137,31 @@ void FileManager::transferUpdateFile()
             ++volumeRetryCount;
             return;
         }
-        emit fileTransferComplete(false);
+        failUpdateTransfer();
         return;
     }
     volumeRetryCount = 0;
+    updateFileInPlace = false;
 
     logTrace(QStringLiteral("FM: copying %1 -> %2").arg(updateFileName, updateVolumeName));
     if (!copyFileToVolume(updateVolumeName, updateFilePath)) {
         qWarning() << "FM: Failed to copy update file to" << updateVolumeName;
-        emit fileTransferComplete(false);
+        failUpdateTransfer();
         return;
     }
     logTrace(QStringLiteral("FM: copy complete"));
 
     if (!renameFileOnVolume(updateVolumeName, updateFileName, updateTargetName)) {
         qWarning() << "FM: Failed to rename file on" << updateVolumeName;
-        emit fileTransferComplete(false);
+        failUpdateTransfer();
         return;
     }
+    updateFileInPlace = true;
     logTrace(QStringLiteral("FM: renamed, dismounting"));
 
     if (!ejectVolume(updateVolumeName)) {
         qWarning() << "FM: Failed to eject device" << updateVolumeName;
-        emit fileTransferComplete(false);
+        failUpdateTransfer();
         return;
     }
     logTrace(QStringLiteral("FM: dismounted OK"));

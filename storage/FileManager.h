@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class QTimer;
 class VolumeList;
 class VolumeDismounter;
 
@@ -25,6 +26,8 @@ signals:
     void fileTransferComplete(bool success);
     void copyProgress(int percentage);
     void ejectCompleted(bool success);
+    // The update volume appeared or went; reported on every change once watched.
+    void updateVolumeMounted(bool mounted);
 
 public slots:
     void onDownloadFinished(bool success, const QString &updateFilePath,
@@ -32,8 +35,16 @@ public slots:
     void onDeviceSetToTransferMode();
     void openFolderOnDevice(const QString &deviceName, const QString &relativePath);
     void ejectDeviceAndEmit(const QString &deviceName);
+    // Looks for the update volume now and then once a second for the rest of the run: an
+    // instrument left in update mode by an interrupted update waits for its file there.
+    void watchUpdateVolume();
+    // The user's next try after a failed update transfer, with the file already received.
+    void retryUpdateTransfer();
 
 private:
+    void checkUpdateVolume();
+    // Ends a try in failure, after telling whether the volume is still there to try again.
+    void failUpdateTransfer();
     bool isVolumeMounted(const QString &displayName) const;
     QString findVolumeRootPath(const QString &displayName) const;
     void transferUpdateFile();
@@ -45,6 +56,13 @@ private:
     QString updateFilePath;
     QString updateFileName;
     qint32 volumeRetryCount = 0;
+    // From the first update transfer on, an update volume is this run's update.
+    bool updateStarted = false;
+    int updateTries = 0;
+    bool updateVolumeSeen = false;
+    // The last try renamed the file on the volume, so only the dismount is left to do.
+    bool updateFileInPlace = false;
+    QTimer *updateVolumeWatch = nullptr;
 
     std::unique_ptr<VolumeList> ownedVolumes;
     std::unique_ptr<VolumeDismounter> ownedDismounter;

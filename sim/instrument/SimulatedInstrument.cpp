@@ -85,6 +85,15 @@ void SimulatedInstrument::plugIn()
     setMode(Mode::Midi);
 }
 
+void SimulatedInstrument::plugInInUpdateMode()
+{
+    ++generation;
+    awaitingUpdateFinish = false;
+    midiBus->setInstrumentPorts(false, false);
+    setMode(Mode::Update);
+    emit volumePresented(updateVolume);
+}
+
 void SimulatedInstrument::unplug()
 {
     ++generation;

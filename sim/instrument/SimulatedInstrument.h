@@ -65,6 +65,8 @@ public:
     // Present in MIDI mode / pulled out.
     void plugIn();
     void unplug();
+    // Present in update mode with its volume, as an update interrupted before its copy left it.
+    void plugInInUpdateMode();
     Mode mode() const { return currentMode; }
 
     void setVersion(const QString &version) { firmwareVersion = version; }

@@ -86,6 +86,12 @@ void SimulatedVolumes::setFlushError(const QString &label, bool failing)
     faults[label].flushFails = failing;
 }
 
+void SimulatedVolumes::refuseNextWrites(const QString &label, int count)
+{
+    QMutexLocker lock(&mutex);
+    faults[label].writeRefusals = count;
+}
+
 bool SimulatedVolumes::isMounted(const QString &label) const
 {
     QMutexLocker lock(&mutex);
@@ -169,6 +175,10 @@ qint64 SimulatedVolumes::admitWrite(const QString &label, qint64 bytes)
         if (it == volumes.end())
             return -1; // the device is gone: nothing reaches it any more
         Faults &f = faults[label];
+        if (f.writeRefusals > 0) {
+            --f.writeRefusals;
+            return -1;
+        }
         if (f.vanishAfterBytes >= 0 && f.written + bytes > f.vanishAfterBytes) {
             volumes.erase(it);
             vanished = true;

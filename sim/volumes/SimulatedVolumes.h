@@ -53,6 +53,9 @@ public:
     // Flushes of files and folders on this volume to the device fail, as on a medium that has
     // gone bad or away under the system's cache.
     void setFlushError(const QString &label, bool failing);
+    // The next this many writes to files on this volume fail, as a glitch on the cable does;
+    // later ones work again.
+    void refuseNextWrites(const QString &label, int count);
 
     bool isMounted(const QString &label) const;
     QStringList mountedLabels() const;
@@ -96,6 +99,7 @@ private:
         qint64 capacity = -1;
         qint64 written = 0;
         bool flushFails = false;
+        int writeRefusals = 0;
     };
 
     // Index of the mounted volume whose root contains path, or -1. Caller holds the lock.

@@ -152,8 +152,19 @@ void SimulatedWorld::build()
     connect(&storage, &SimulatedVolumes::volumeDismounted, &tovik,
             &SimulatedInstrument::onVolumeDismounted, Qt::QueuedConnection);
 
+    if (options.leftInUpdateMode &&
+        !writeFile(volumeFolder(updateLabel) + QLatin1Char('/') + updateFileName(),
+                   updateBytes.left(updateBytes.size() / 2))) {
+        error = QStringLiteral("cannot leave a partial update on %1").arg(updateLabel);
+        return;
+    }
     if (options.plugInAfterMs >= 0)
-        QTimer::singleShot(options.plugInAfterMs, &tovik, [this] { tovik.plugIn(); });
+        QTimer::singleShot(options.plugInAfterMs, &tovik, [this] {
+            if (options.leftInUpdateMode)
+                tovik.plugInInUpdateMode();
+            else
+                tovik.plugIn();
+        });
 }
 
 UpdaterParts SimulatedWorld::parts()

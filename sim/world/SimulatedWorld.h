@@ -28,6 +28,9 @@ public:
         int downloadChunkIntervalMs = 60;
         // How long after start-up the instrument is plugged in; negative: never.
         int plugInAfterMs = 1500;
+        // Plugged in still in update mode, its volume holding part of the update file, as an
+        // update interrupted during its copy leaves it.
+        bool leftInUpdateMode = false;
         // How the release server answers the catalogue request (late, never, with an error).
         ServeRule catalogueRule = ServeRule();
     };

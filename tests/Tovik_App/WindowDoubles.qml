@@ -12,6 +12,7 @@ QtObject {
         signal transferSysExEndReceived()
         signal tovikReceivedVersion(string version)
         function sendTransferSysEx() {}
+        function resumeUpdate() {}
     }
     property QtObject downloader: QtObject {
         signal downloadFinished(bool success, string updateFilePath, string updateFileName)
@@ -27,14 +28,17 @@ QtObject {
         signal fileTransferComplete(bool success)
         signal copyingFileProgress(int percentage)
         signal ejectCompleted(bool success)
+        signal updateVolumeMounted(bool mounted)
     }
     property QtObject fileManagerBridge: QtObject {
         signal requestOpenFolder(string deviceName, string relativePath)
         signal requestEjectDevice(string deviceName)
+        signal requestUpdateRetry()
         function openProjects() {}
         function openInstrumentDefinitions() {}
         function openMidiFiles() {}
         function openGrooves() {}
         function completeTransfer() {}
+        function retryUpdate() {}
     }
 }

@@ -15,8 +15,12 @@ struct RefusalCase
     int refusals;       // -1: always; 0: none, but the download folder is on a 32 KiB disk
     const char *reason; // how the info text begins; empty: the update completes
 };
+enum class CopyFault { WriteRefusedOnce, DismountRefusedOnce, VolumeGone };
+enum class Waiting { WithCompleteCopy, WithoutCopy, Offline };
 } // namespace
 Q_DECLARE_METATYPE(RefusalCase)
+Q_DECLARE_METATYPE(CopyFault)
+Q_DECLARE_METATYPE(Waiting)
 
 // The firmware update, from the window's first frame to the instrument applying the update.
 class TestE2eUpdate : public QObject
@@ -31,7 +35,7 @@ class TestE2eUpdate : public QObject
         QVERIFY(h.click("startUpdateButton"));
     }
 
-    void expectCompleted(Harness &h)
+    void expectCompleted(Harness &h, int dismounts = 1)
     {
         // What the window shows then is the window tests' business; here it must fit.
         QTRY_COMPARE_WITH_TIMEOUT(h.text("versionText"), QStringLiteral("File transfer complete!"),
@@ -42,7 +46,7 @@ class TestE2eUpdate : public QObject
         QFile copied(h.world.volumeFolder("tovikupd") + "/tvxxfer.tvq");
         QVERIFY(copied.open(QIODevice::ReadOnly));
         QVERIFY(copied.readAll() == h.world.updateFileBytes());
-        QCOMPARE(h.world.volumes().dismountRequests().size(), 1);
+        QCOMPARE(h.world.volumes().dismountRequests().size(), dismounts);
         QCOMPARE(QDir(h.world.volumeFolder("tovikupd")).entryList(QDir::Files),
                  QStringList{"tvxxfer.tvq"});
 
@@ -195,6 +199,96 @@ private slots:
         expectCompleted(h);
         QCOMPARE(offered.size(), 0);
         QVERIFY(!h.isShown("updateButton"));
+    }
+
+    // A copy that failed: TRY AGAIN copies the same file once more while the volume is there.
+    void retryAfterFailedCopy_data()
+    {
+        QTest::addColumn<CopyFault>("fault");
+        QTest::newRow("write refused once") << CopyFault::WriteRefusedOnce;
+        QTest::newRow("dismount refused once") << CopyFault::DismountRefusedOnce;
+        QTest::newRow("volume gone") << CopyFault::VolumeGone;
+    }
+
+    void retryAfterFailedCopy()
+    {
+        QFETCH(CopyFault, fault);
+        const QString volume = QStringLiteral("tovikupd");
+        Harness h;
+        if (fault == CopyFault::WriteRefusedOnce)
+            h.world.volumes().refuseNextWrites(volume, 1);
+        if (fault == CopyFault::DismountRefusedOnce)
+            h.world.volumes().setDismountError(volume, QStringLiteral("busy"));
+        if (fault == CopyFault::VolumeGone)
+            h.world.volumes().setVanishAfterBytes(volume, 10000);
+        reachHome(h);
+        startUpdate(h);
+        QTRY_COMPARE_WITH_TIMEOUT(h.text("infoText"),
+                                  QStringLiteral("Something went wrong during the file transfer. "
+                                                 "Please try again or contact support."),
+                                  flowWithinMs);
+        QVERIFY(h.isShown("closeApplicationButton"));
+        if (fault == CopyFault::VolumeGone) {
+            QTest::qWait(1500);
+            QVERIFY(!h.isShown("tryAgainButton"));
+            // Offered again once the volume is back.
+            h.world.volumes().present(volume);
+            QTRY_VERIFY_WITH_TIMEOUT(h.isShown("tryAgainButton"), foundWithinMs);
+            return;
+        }
+        h.world.volumes().setDismountError(volume, QString());
+        QVERIFY_LAYOUT(h);
+        const LogWatch log;
+        QVERIFY(h.click("tryAgainButton"));
+        QVERIFY(!h.isShown("tryAgainButton"));
+        expectCompleted(h, fault == CopyFault::DismountRefusedOnce ? 2 : 1);
+        QCOMPARE(log.count("FM: update try 2, at the user's request"), 1);
+        QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 1);
+    }
+
+    // Started with the instrument still in update mode: RESUME UPDATE copies the file it needs
+    // (the checked copy, else a download) without the update-mode message; offline, EXIT.
+    void resumeAtStart_data()
+    {
+        QTest::addColumn<Waiting>("waiting");
+        QTest::newRow("complete copy") << Waiting::WithCompleteCopy;
+        QTest::newRow("no copy") << Waiting::WithoutCopy;
+        QTest::newRow("offline, no copy") << Waiting::Offline;
+    }
+
+    void resumeAtStart()
+    {
+        QFETCH(Waiting, waiting);
+        SimulatedWorld::Options options;
+        options.leftInUpdateMode = true;
+        if (waiting == Waiting::Offline)
+            options.catalogueRule.body = ServeRule::Body::NotFound404;
+        const LogWatch log;
+        Harness h(options);
+        if (waiting == Waiting::WithCompleteCopy)
+            QVERIFY(writeFile(h.updater->downloader().downloadDirectory + '/' +
+                                  h.world.updateFileName(),
+                              h.world.updateFileBytes()));
+        QTRY_VERIFY_WITH_TIMEOUT(h.isShown("resumeUpdateButton"), foundWithinMs);
+        QCOMPARE(h.indicator(), QStringLiteral("Tovik is waiting for its update"));
+        QCOMPARE(h.text("versionText"), QStringLiteral("The last update did not finish."));
+        QVERIFY(h.isShown("infoText") && !h.isShown("infoConnectText"));
+        QVERIFY(h.text("infoText").startsWith("PLEASE MAKE SURE"));
+        QCOMPARE(log.count("FM: Tovik is in update mode without an update in progress"), 1);
+        QVERIFY_LAYOUT(h);
+        QVERIFY(h.click("resumeUpdateButton"));
+        if (waiting == Waiting::Offline) {
+            QTRY_VERIFY_WITH_TIMEOUT(h.isShown("closeApplicationButton"), flowWithinMs);
+            QVERIFY(h.text("infoText").contains("update file") &&
+                    h.text("infoText").contains("check the internet connection"));
+            QVERIFY(!h.isShown("resumeUpdateButton"));
+            QVERIFY_LAYOUT(h);
+            return;
+        }
+        expectCompleted(h);
+        QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 0);
+        QCOMPARE(h.world.server().requestCount("GET", h.world.updateFileName()),
+                 waiting == Waiting::WithoutCopy ? 1 : 0);
     }
 };
 
