@@ -11,6 +11,14 @@ Item {
     property string fileName: ""
     property string mode: "flashing"
 
+    // For assistive technology: a progress bar from 0 to 100, named after the job it shows.
+    readonly property real value: Math.max(0, Math.min(100, percentage))
+    readonly property real minimumValue: 0
+    readonly property real maximumValue: 100
+    Accessible.role: Accessible.ProgressBar
+    Accessible.name: progressCaption.text
+    Accessible.focusable: true
+
     visible: isFlashing
     width: parent ? parent.width * 0.4 : 300
     height: 120

@@ -15,6 +15,9 @@ ApplicationWindow {
     maximumHeight: 1080
     color: "black"
     Material.theme: Material.Dark
+    // The name the platform shows in the title bar anyway; set, so that assistive technology
+    // reads it as the window's name too.
+    title: Qt.application.name
 
     property bool update_available: true
     property bool update_started: false
@@ -31,6 +34,17 @@ ApplicationWindow {
     property bool inRecovery: false
     property bool copyFailed: false
     property bool updateVolumePresent: false
+
+    // Whether the keyboard is in use: set by a key on a button or by the keyboard moving the focus
+    // to one, cleared when a button takes the focus otherwise (a click). A button focused after a
+    // step shows its focus frame only then.
+    property bool keyboardInUse: false
+
+    // After each step the new screen's main control or text takes the focus, so that a screen
+    // reader reads it and the next key press acts on it.
+    function focusStep(item) {
+        item.forceActiveFocus(keyboardInUse ? Qt.TabFocusReason : Qt.OtherFocusReason);
+    }
 
     // Dotted versions, part by part; a part without leading digits compares equal to anything.
     function compareVersions(a, b) {
@@ -59,6 +73,7 @@ ApplicationWindow {
         versionText.text = baseText;
         versionText.visible = true;
         loadingTimer.start();
+        focusStep(versionText);
     }
 
     function stopLoading() {
@@ -73,6 +88,7 @@ ApplicationWindow {
         logoContainer.labelColor = "white";
         updateButton.visible = false;
         transferButton.visible = false;
+        focusStep(connectionlabel);
     }
 
     function showTransferMode(shown) {
@@ -136,13 +152,39 @@ ApplicationWindow {
         }
     }
 
+    // The keyboard focus, drawn inside a button's frame; only while the keyboard is used.
+    component FocusFrame: Rectangle {
+        property Item control
+        anchors.fill: parent
+        anchors.margins: 5
+        color: "transparent"
+        border.color: "#44BACD"
+        border.width: 2
+        visible: control.visualFocus
+    }
+
+    // A button with takesFocus set is the main action of its screen: it takes the focus whenever
+    // it is shown and can be pressed.
     component OutlinedButton: Button {
+        id: outlinedButton
+        property bool takesFocus: false
+        readonly property bool offered: visible && enabled
+        onOfferedChanged: if (offered && takesFocus) mainWindow.focusStep(outlinedButton)
+        onActiveFocusChanged: if (activeFocus) mainWindow.keyboardInUse = visualFocus
+        // A key on a button means the keyboard is in use; Enter presses it as Space does.
+        Keys.onPressed: function(event) {
+            mainWindow.keyboardInUse = true;
+            event.accepted = event.key === Qt.Key_Return || event.key === Qt.Key_Enter;
+            if (event.accepted)
+                clicked();
+        }
         font.family: "Poppins"
         font.bold: true
         background: Rectangle {
             color: "black"
             border.color: "white"
             border.width: 2
+            FocusFrame { control: outlinedButton }
         }
     }
 
@@ -182,6 +224,8 @@ ApplicationWindow {
         Image {
             id: backgroundImage
             objectName: "backgroundImage"
+            Accessible.role: Accessible.Graphic
+            Accessible.name: "Tovik logo"
             anchors.fill: parent
             source: "qrc:/icons/icons/logo_middle.png"
             smooth: true
@@ -194,6 +238,8 @@ ApplicationWindow {
 
         Image {
             objectName: "foregroundImage"
+            // The ring of the same logo.
+            Accessible.ignored: true
             anchors.fill: parent
             source: "qrc:/icons/icons/logo_circle.png"
             smooth: true
@@ -227,6 +273,11 @@ ApplicationWindow {
             Text {
                 id: connectionlabel
                 objectName: "connectionlabel"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.focusable: true
+                // Read first, while the instrument is looked for.
+                focus: true
                 text: logoContainer.labelText
                 color: logoContainer.labelColor
                 horizontalAlignment: Text.AlignHCenter
@@ -240,6 +291,7 @@ ApplicationWindow {
     OutlinedButton {
         id: updateButton
         objectName: "updateButton"
+        takesFocus: true
         visible: false
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.1
@@ -284,6 +336,7 @@ ApplicationWindow {
     GenericProgressBar {
         id: genericProgressBar
         objectName: "genericProgressBar"
+        onVisibleChanged: if (visible) mainWindow.focusStep(genericProgressBar)
         visible: false
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.01
@@ -295,6 +348,12 @@ ApplicationWindow {
     Text {
         id: versionText
         objectName: "versionText"
+        Accessible.role: Accessible.StaticText
+        // The animation's frames are not read out one by one, nor the texts that the end of the
+        // wait sets before the next screen has taken the focus.
+        Accessible.name: mainWindow.inReenumeration && mainWindow._loadingBaseText !== ""
+                         ? mainWindow._loadingBaseText + "..." : text
+        Accessible.focusable: true
         visible: false
         anchors.top: genericProgressBar.visible ? genericProgressBar.bottom : logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.02
@@ -318,6 +377,9 @@ ApplicationWindow {
     Text {
         id: infoText
         objectName: "infoText"
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+        Accessible.focusable: true
         visible: false
         anchors.top: versionText.bottom
         anchors.topMargin: mainWindow.height * 0.1
@@ -340,6 +402,8 @@ ApplicationWindow {
     Text {
         id: infoConnectText
         objectName: "infoConnectText"
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         visible: logoContainer.labelText !== "Tovik is connected" && !mainWindow.inRecovery
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.08
@@ -356,6 +420,7 @@ ApplicationWindow {
     OutlinedButton {
         id: startUpdateButton
         objectName: "startUpdateButton"
+        takesFocus: true
         visible: false
         enabled: logoContainer.connected
         opacity: logoContainer.connected ? 1 : 0.5
@@ -366,8 +431,10 @@ ApplicationWindow {
         height: width / 3
         font.pixelSize: Math.max(height * 0.25, 1)
         text: "Start Update"
+        Accessible.description: infoText.text
         onClicked: {
             downloader.downloadFile();
+            mainWindow.focusStep(infoText);
             startUpdateButton.visible = false;
             mainWindow.update_started = true;
             mainWindow.inUpdateFlow = false;
@@ -377,6 +444,7 @@ ApplicationWindow {
     OutlinedButton {
         id: closeApplicationButton
         objectName: "closeApplicationButton"
+        takesFocus: true
         visible: false
         anchors.top: infoText.bottom
         anchors.topMargin: mainWindow.height * 0.2
@@ -385,6 +453,7 @@ ApplicationWindow {
         height: width / 3
         font.pixelSize: Math.max(height * 0.25, 1)
         text: "EXIT"
+        Accessible.description: infoText.visible ? infoText.text : ""
         onClicked: {
             mainWindow.inUpdateFlow = false;
             Qt.quit();
@@ -438,6 +507,7 @@ ApplicationWindow {
     WrappedLabelButton {
         id: openProjectsButton
         objectName: "openProjectsButton"
+        takesFocus: true
         visible: false
         enabled: logoContainer.connected
         opacity: logoContainer.connected ? 1 : 0.5
@@ -448,6 +518,7 @@ ApplicationWindow {
         height: width / 3.2
         font.pixelSize: Math.max(height * 0.22, 9)
         text: "Open Projects"
+        Accessible.description: transferInfoText.text
         onClicked: fileManagerBridge.openProjects()
     }
 
@@ -502,6 +573,8 @@ ApplicationWindow {
     Text {
         id: transferInfoText
         objectName: "transferInfoText"
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         readonly property string explanation: "Tovik is now in transfer mode. You can move files between Tovik and this computer. After you are done click the done button to finalize the transfer."
         visible: false
         anchors.top: openGroovesButton.bottom
@@ -528,6 +601,7 @@ ApplicationWindow {
         height: width / 3.2
         font.pixelSize: Math.max(height * 0.22, 10)
         text: "DONE"
+        Accessible.description: transferInfoText.text
         onClicked: {
             mainWindow.inReenumeration = true;
             fileManagerBridge.completeTransfer();
@@ -666,6 +740,7 @@ ApplicationWindow {
             } else {
                 versionText.text = "Trying a different route now\u2014hang tight...";
                 closeApplicationButton.visible = false;
+                mainWindow.focusStep(infoText);
             }
         }
     }
@@ -698,6 +773,7 @@ ApplicationWindow {
             versionText.visible = false;
             transferInfoText.text = "Tovik's storage could not be released. Close any file that is open on it, then press DONE again.";
             mainWindow.showTransferMode(true);
+            mainWindow.focusStep(completeTransferButton);
             mainWindow.inReenumeration = false;
         }
         function onUpdateVolumeMounted(mounted) {

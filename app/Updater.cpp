@@ -1,5 +1,6 @@
 #include "app/Updater.h"
 
+#include "app/AccessibleControl.h"
 #include "app/AppIdentity.h"
 #include "app/FileManagerBridge.h"
 #include "app/MainController.h"
@@ -214,6 +215,7 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
     const QIcon icon(QStringLiteral(":/icons/icons/iosicon.png"));
     QGuiApplication::setWindowIcon(icon);
     registerWindowFonts();
+    AccessibleControl::install();
 
     const UpdaterParts parts = makeParts();
     Updater updater(parts);

@@ -36,6 +36,8 @@ TestCase {
         failOnWarning(/.*/);
         win = component.createObject(null);
         verify(win !== null, "main.qml did not create its window");
+        win.requestActivate();
+        tryVerify(function() { return win.active; });
         tryVerify(function() { return win.contentItem.width > 0; });
     }
 
@@ -76,6 +78,30 @@ TestCase {
                 flags, "flags");
     }
 
+    // A screen reader's view: the shown elements and nothing else, each with its role, its text
+    // (without the animation's dots) as name and its state; the focus on the given one.
+    function expectAccessible(shown, focus) {
+        var names = ["backgroundImage"].concat(shown.indexOf("dotAndLabelRow") >= 0
+                ? ["connectionlabel"] : [], allElements.filter(function(n) {
+            return n !== "dotAndLabelRow" && shown.indexOf(n) >= 0; }));
+        compare(Accessibility.shown(win), names);
+        for (var i = 0; i < names.length; ++i) {
+            var item = el(names[i]), node = Accessibility.describe(item);
+            var bar = names[i] === "genericProgressBar";
+            var text = bar ? findChild(item, "progressCaption").text
+                           : item.text === undefined ? "Tovik logo" : item.text;
+            var role = bar ? Accessible.ProgressBar : typeof item.clicked === "function"
+                    ? Accessible.Button : item.text === undefined ? Accessible.Graphic
+                                                                   : Accessible.StaticText;
+            compare([node.role, node.name.replace(/\.+$/, ""), node.disabled],
+                    [role, text.replace(/\.+$/, ""), !item.enabled], names[i]);
+            if (bar)
+                compare([node.value, node.range], [item.percentage, [0, 100]]);
+        }
+        compare(win.activeFocusItem, el(focus), "focus");
+        verify(Accessibility.describe(el(focus)).focused);
+    }
+
     // Brings a fresh window into one of the states of the flow: a step is a click or a signal.
     function enterState(state) {
         var m = Doubles.midiHandler, d = Doubles.downloader, c = Doubles.mainController;
@@ -112,6 +138,7 @@ TestCase {
         compare(el("backgroundImage").status, Image.Ready);
         compare(el("foregroundImage").status, Image.Ready);
         compare(el("versionText").text, "Looking for the latest version or Tvx...");
+        verify(Accessibility.describe(win).name !== "", "the window has no accessible name");
     }
 
     function test_compareVersions_data() {
@@ -137,27 +164,27 @@ TestCase {
         var waiting = ["versionText", "dotAndLabelRow"];
         var none = [false, false, false, false];
         return [
-            { tag: "searching", shown: searching, flags: none,
+            { tag: "searching", focus: "connectionlabel", shown: searching, flags: none,
               lostShown: searching, lostColor: "red" },
-            { tag: "home", shown: home, flags: none, lostShown: searching, lostColor: "red" },
-            { tag: "updatePrompt", shown: prompt, flags: [false, true, false, false],
+            { tag: "home", focus: "updateButton", shown: home, flags: none, lostShown: searching, lostColor: "red" },
+            { tag: "updatePrompt", focus: "startUpdateButton", shown: prompt, flags: [false, true, false, false],
               lostShown: prompt.concat(["infoConnectText"]), lostColor: "red" },
-            { tag: "updating", shown: updating, flags: [true, false, false, false],
+            { tag: "updating", focus: "genericProgressBar", shown: updating, flags: [true, false, false, false],
               lostShown: updating.concat(["infoConnectText"]), lostColor: "red" },
-            { tag: "updateFinished", shown: ["infoText", "closeApplicationButton"],
+            { tag: "updateFinished", focus: "closeApplicationButton", shown: ["infoText", "closeApplicationButton"],
               flags: [true, false, true, false], texts: ["File transfer complete!",
               "File transfer complete! Tovik will now reboot to apply the update. You can now close this application."],
               lostShown: ["infoText", "closeApplicationButton"], lostColor: "green" },
-            { tag: "updateFailed", shown: failed, flags: [true, false, false, false],
+            { tag: "updateFailed", focus: "closeApplicationButton", shown: failed, flags: [true, false, false, false],
               texts: ["File transfer failed!", "Something went wrong during the file transfer. Please try again or contact support."],
               lostShown: failed.concat(["infoConnectText"]), lostColor: "red" },
-            { tag: "enteringTransfer", shown: waiting, flags: [false, false, true, false],
+            { tag: "enteringTransfer", focus: "versionText", shown: waiting, flags: [false, false, true, false],
               lostShown: waiting, lostColor: "green" },
-            { tag: "transferMode", shown: transferShown, flags: [false, false, false, true],
+            { tag: "transferMode", focus: "openProjectsButton", shown: transferShown, flags: [false, false, false, true],
               lostShown: transferShown.concat(["infoConnectText"]), lostColor: "red" },
-            { tag: "finalizing", shown: waiting, flags: [false, false, true, true],
+            { tag: "finalizing", focus: "versionText", shown: waiting, flags: [false, false, true, true],
               lostShown: waiting, lostColor: "green" },
-            { tag: "backHome", shown: home, flags: none, lostShown: searching, lostColor: "red" }
+            { tag: "backHome", focus: "updateButton", shown: home, flags: none, lostShown: searching, lostColor: "red" }
         ];
     }
 
@@ -166,6 +193,7 @@ TestCase {
         var searching = data.tag === "searching";
         var label = searching ? "Looking for Tovik" : "Tovik is connected";
         expectVisible(data.shown);
+        expectAccessible(data.shown, data.focus);
         expectIndicator(searching ? "orange" : "green", label, !searching);
         expectFlags(data.flags);
         if (data.texts)
@@ -174,6 +202,7 @@ TestCase {
         Doubles.midiHandler.deviceFound(false);
         expectVisible(data.lostShown);
         var lost = data.lostColor === "red";
+        expectAccessible(data.lostShown, lost ? "connectionlabel" : data.focus);
         expectIndicator(data.lostColor, lost ? "Tovik is not connected" : label,
                         lost ? false : !searching);
         expectFlags(data.flags);
@@ -310,6 +339,7 @@ TestCase {
                 Doubles.midiHandler.deviceFound(false);
             textSpy.wait(1500);
             compare(textSpy.signalArguments[i][0], expected[i], "frame " + i);
+            compare(Accessibility.describe(version).name, data.base + "...");
         }
 
         // The answer stops the frames.
@@ -320,5 +350,46 @@ TestCase {
         textSpy.clear();
         wait(1100);
         compare(textSpy.count, 0);
+    }
+
+    // Both flows by keyboard alone: [the focus expected, then a key or a signal]; Tab follows
+    // the reading order, Space and Enter press the focused button.
+    function test_keyboard_data() {
+        var m = Doubles.midiHandler, c = Doubles.mainController;
+        return [
+            { tag: "update", steps: [["updateButton", Qt.Key_Space],
+                ["startUpdateButton", Qt.Key_Return],
+                ["infoText", function() { Doubles.downloader.downloadingProgressBar(7); }],
+                ["genericProgressBar", function() { c.fileTransferComplete(true); }],
+                ["closeApplicationButton"]] },
+            { tag: "transfer", steps: [["updateButton", Qt.Key_Tab], ["transferButton", Qt.Key_Space],
+                ["versionText", function() { m.transferSysExReceived(); }],
+                ["openProjectsButton", Qt.Key_Tab], ["openDefinitionsButton", Qt.Key_Tab],
+                ["openMidiFilesButton", Qt.Key_Tab], ["openGroovesButton", Qt.Key_Tab],
+                ["completeTransferButton", Qt.Key_Enter],
+                ["versionText", function() { c.ejectCompleted(false); }],
+                ["completeTransferButton", Qt.Key_Space],
+                ["versionText", function() { m.transferSysExEndReceived(); }], ["updateButton"]] }
+        ];
+    }
+
+    function test_keyboard(data) {
+        enterState("home");
+        for (var i = 0; i < data.steps.length; ++i) {
+            compare(win.activeFocusItem.objectName, data.steps[i][0], "step " + i);
+            if (typeof data.steps[i][1] === "number")
+                keyClick(data.steps[i][1]);
+            else if (data.steps[i][1])
+                data.steps[i][1]();
+        }
+    }
+
+    // The focus frame shows on the button the keyboard reached, and only there.
+    function test_focusFrame() {
+        enterState("home");
+        var update = grabImage(el("updateButton")), transfer = grabImage(el("transferButton"));
+        keyClick(Qt.Key_Tab);
+        verify(!grabImage(el("transferButton")).equals(transfer), "no frame on the focused button");
+        verify(grabImage(el("updateButton")).equals(update), "a frame without keyboard focus");
     }
 }
