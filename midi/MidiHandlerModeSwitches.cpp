@@ -90,6 +90,9 @@ void MidiHandler::startWindowsReenumerationSequence(const SysExMessage &message)
     stopAll({resendTimer, ackTimeoutTimer});
     pendingSysEx = message;
     pendingSend = true;
+    awaitedAck.store(message == MIDI_SYSEX_TRANSFER_START ? SysExKind::TransferStartAck
+                     : message == MIDI_SYSEX_TRANSFER_END ? SysExKind::TransferEndAck
+                                                          : SysExKind::Unrecognised);
     detectTicks = 0;
     sequenceTimer(detectTimer, &MidiHandler::onReenumerationTick, false)->stop();
     scheduleStep(MidiLink::detectionStartDelayMs, [this] {
@@ -215,6 +218,12 @@ void MidiHandler::releaseWithAck()
         emit transferSysExReceived();
     else if (pendingSysEx[4] == MIDI_SYSEX_TRANSFER_END[4])
         emit transferSysExEndReceived();
+}
+
+void MidiHandler::noteAck(SysExKind kind)
+{
+    if (kind == awaitedAck.load())
+        ackReceived.store(true);
 }
 
 void MidiHandler::retryAfterMidiError()

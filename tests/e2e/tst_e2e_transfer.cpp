@@ -170,6 +170,25 @@ private slots:
         QVERIFY(h.isShown("updateButton"));
     }
 
+    // Only a confirmation of the other message: it ends nothing, the link's time-out releases.
+    void strayConfirmationOfTheOtherKind()
+    {
+        Harness h;
+        reachHome(h);
+        h.world.instrument().setConfirms(false);
+        for (const bool atEnd : {false, true}) {
+            const SysExMessage &sent = atEnd ? MIDI_SYSEX_TRANSFER_END : MIDI_SYSEX_TRANSFER_START;
+            const int sentOnReturn = h.received(sent) + (atEnd ? 1 : 2);
+            QVERIFY(h.click(atEnd ? "completeTransferButton" : "transferButton"));
+            QTRY_VERIFY_WITH_TIMEOUT(h.received(sent) >= sentOnReturn, flowWithinMs);
+            h.world.instrument().bus()->instrumentSend(atEnd ? MIDI_SYSEX_TRANSFER_START
+                                                             : MIDI_SYSEX_TRANSFER_END);
+            QTRY_VERIFY_WITH_TIMEOUT(h.isShown(atEnd ? "updateButton" : "openProjectsButton"),
+                                     flowWithinMs);
+            expectFlow(h, !atEnd);
+        }
+    }
+
     void portThatFailsToOpen_data()
     {
         QTest::addColumn<Fault>("fault");
