@@ -303,7 +303,9 @@ ApplicationWindow {
     Text {
         id: infoConnectText
         objectName: "infoConnectText"
+        // Not over the texts of an update that has ended: the user can only leave then.
         visible: logoContainer.labelText !== "Tovik is connected"
+                 && !(mainWindow.update_started && closeApplicationButton.visible)
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.08
         anchors.horizontalCenter: parent.horizontalCenter

@@ -42,8 +42,12 @@ void MidiHandler::transferComplete(bool success)
 {
     logTrace(QStringLiteral("transferComplete(success=%1)")
                  .arg(success ? QStringLiteral("true") : QStringLiteral("false")));
-    if (!success)
+    if (!success) {
+        // No sequence follows a failed copy: the check takes the instrument up again, so the
+        // window shows where it is.
+        pollTimer->start(MidiLink::pollIntervalMs);
         return;
+    }
     pollTimer->stop();
     QTimer::singleShot(
         MidiLink::updateFinishDelayMs, Qt::PreciseTimer, this,

@@ -159,6 +159,23 @@ private slots:
         QVERIFY(!QFile::exists(h.world.volumeFolder("tovikupd") + "/tvxxfer.tvq"));
     }
 
+    // A copy that fails on a full volume: the failure stays with EXIT, and the indicator follows
+    // the instrument again, off the bus in update mode and back after a replug.
+    void failedCopyKeepsWatching()
+    {
+        Harness h;
+        h.world.volumes().setCapacity("tovikupd", 10000);
+        reachHome(h);
+        startUpdate(h);
+        QTRY_COMPARE_WITH_TIMEOUT(h.indicator(), QStringLiteral("Tovik is not connected"),
+                                  flowWithinMs);
+        h.world.instrument().unplug();
+        h.world.instrument().plugIn();
+        QTRY_COMPARE_WITH_TIMEOUT(h.indicator(), QStringLiteral("Tovik is connected"),
+                                  foundWithinMs);
+        QVERIFY(h.isShown("closeApplicationButton") && h.text("versionText").contains("failed"));
+    }
+
     // A short unplug while downloading: the indicator shows the loss and then the return, and
     // neither Update nor Transfer comes back over the update screen.
     void reconnectionDuringDownload()

@@ -150,7 +150,7 @@ TestCase {
               lostShown: ["infoText", "closeApplicationButton"], lostColor: "green" },
             { tag: "updateFailed", shown: failed, flags: [true, false, false, false],
               texts: ["File transfer failed!", "Something went wrong during the file transfer. Please try again or contact support."],
-              lostShown: failed.concat(["infoConnectText"]), lostColor: "red" },
+              lostShown: failed, lostColor: "red" }, // no instructions over the texts
             { tag: "enteringTransfer", shown: waiting, flags: [false, false, true, false],
               lostShown: waiting, lostColor: "green" },
             { tag: "transferMode", shown: transferShown, flags: [false, false, false, true],
