@@ -35,7 +35,8 @@ public slots:
 
 private:
     bool isVolumeMounted(const QString &displayName) const;
-    QString findVolumeRootPath(const QString &displayName) const;
+    // Read-only volumes take no copy but can still be dismounted.
+    QString findVolumeRootPath(const QString &displayName, bool writableOnly = true) const;
     void transferUpdateFile();
     bool copyFileToVolume(const QString &displayName, const QString &sourcePath);
     bool renameFileOnVolume(const QString &displayName, const QString &oldName,

@@ -116,6 +116,22 @@ private slots:
         QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= 1);
     }
 
+    // Ejected in the file manager, or remounted read-only, before DONE: DONE still goes home.
+    void volumeEjectedBeforeDone()
+    {
+        Harness h;
+        reachHome(h);
+        for (const bool readOnly : {true, false}) {
+            enterTransferMode(h);
+            QVERIFY(h.world.volumes().removeVolume("TOVIK"));
+            if (readOnly)
+                h.world.volumes().addVolume("TOVIK", h.world.volumeFolder("TOVIK"), {true, true});
+            finishTransfer(h);
+            QCOMPARE(h.world.volumes().dismountRequests().size(), 1); // the read-only one
+            QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= (readOnly ? 1 : 2));
+        }
+    }
+
     void slowReturnReleasesWindow_data()
     {
         QTest::addColumn<bool>("atEnd");
