@@ -107,9 +107,17 @@ void Updater::followUpdateFinish()
 {
     QObject::connect(midi.get(), &MidiHandler::updateTransferDone, midi.get(), [this] {
         updateFinishing = true;
+        updateFinishOwed = false;
         sinceCopy.start();
     });
+    // A sequence that did not find the instrument leaves the message owed: it goes out when the
+    // instrument is back.
     QObject::connect(midi.get(), &MidiHandler::deviceReenumerationFinished, midi.get(),
+                     [this](bool success) {
+                         updateFinishOwed = updateFinishing && !success;
+                         updateFinishing = updateFinishOwed;
+                     });
+    QObject::connect(midi.get(), &MidiHandler::owedSysExSent, midi.get(),
                      [this] { updateFinishing = false; });
 }
 
@@ -164,16 +172,26 @@ int Updater::runEventLoop()
         window->hide();
     QTimer limit;
     limit.setSingleShot(true);
+    // A coarse timer may fire 5 % early.
+    limit.setTimerType(Qt::PreciseTimer);
     QObject::connect(&limit, &QTimer::timeout, QCoreApplication::instance(),
                      &QCoreApplication::quit);
+    const auto quitWhenSent = [this] {
+        if (!updateFinishing)
+            QCoreApplication::quit();
+    };
     const QMetaObject::Connection ended =
         QObject::connect(midi.get(), &MidiHandler::deviceReenumerationFinished,
-                         QCoreApplication::instance(), &QCoreApplication::quit);
+                         QCoreApplication::instance(), quitWhenSent);
+    const QMetaObject::Connection owedSent = QObject::connect(
+        midi.get(), &MidiHandler::owedSysExSent, QCoreApplication::instance(), quitWhenSent);
     limit.start(std::max<qint64>(0, MidiLink::updateFinishLimitMs - sinceCopy.elapsed()));
     QGuiApplication::exec();
     QObject::disconnect(ended);
-    logTrace(updateFinishing ? QStringLiteral("exit: gave up waiting for the update finish")
-                             : QStringLiteral("exit: update-finish sequence ended"));
+    QObject::disconnect(owedSent);
+    logTrace(updateFinishing    ? QStringLiteral("exit: gave up waiting for the update finish")
+             : updateFinishOwed ? QStringLiteral("exit: update-finish message sent on return")
+                                : QStringLiteral("exit: update-finish sequence ended"));
     return result;
 }
 

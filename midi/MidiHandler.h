@@ -61,6 +61,8 @@ signals:
     void transferSysExReceived();
     void transferSysExEndReceived();
     void tovikReceivedVersion(QString version);
+    // What a sequence that gave up owed the instrument has gone out, now that it is back.
+    void owedSysExSent();
 
 private slots:
     bool checkForTovikHost();

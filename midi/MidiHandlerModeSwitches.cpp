@@ -252,4 +252,5 @@ void MidiHandler::sendOwedSysEx()
     const SysExMessage message = std::exchange(owedSysEx, SysExMessage());
     logTrace(QStringLiteral("sendOwedSysEx: the instrument is back, sending what it missed"));
     sendSysEx(message);
+    emit owedSysExSent();
 }
