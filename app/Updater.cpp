@@ -3,6 +3,7 @@
 #include "app/AppIdentity.h"
 #include "app/FileManagerBridge.h"
 #include "app/MainController.h"
+#include "app/SingleInstance.h"
 #include "diagnostics/CrashHandler.h"
 #include "diagnostics/Logging.h"
 #include "midi/MidiHandler.h"
@@ -216,12 +217,17 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
     initLogging(QLatin1String(appVersion));
     setupWerLocalDumps();
 
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0;
+
     const QIcon icon(QStringLiteral(":/icons/icons/iosicon.png"));
     QGuiApplication::setWindowIcon(icon);
     registerWindowFonts();
 
     const UpdaterParts parts = makeParts();
     Updater updater(parts);
+    QObject::connect(&instance, &SingleInstance::windowRequested, &app, &bringWindowsToFront);
     const int result = updater.runEventLoop();
     updater.stopWorkerThread();
     return result;
