@@ -6,11 +6,18 @@ ApplicationWindow {
     id: mainWindow
     objectName: "mainWindow"
 
+    // On a screen lower than 750 pixels the window takes the height there is, so that every
+    // button stays on it; the layout scales with the height.
+    readonly property int screenRoom: Math.min(Screen.height, Screen.desktopAvailableHeight)
+    readonly property int fittingHeight: screenRoom > 0 ? Math.min(750, screenRoom) : 750
+    // And the transfer explanation's smallest size with it, so that DONE stays on the screen.
+    readonly property real shrink: Math.min(1, height / 750)
+
     visible: true
     width: 360
-    height: 750
+    height: fittingHeight
     minimumWidth: 360
-    minimumHeight: 750
+    minimumHeight: fittingHeight
     maximumWidth: 540
     maximumHeight: 1080
     color: "black"
@@ -404,7 +411,9 @@ ApplicationWindow {
         objectName: "infoConnectText"
         Accessible.role: Accessible.StaticText
         Accessible.name: text
+        // Not over the texts of an update that has ended: the user can only leave then.
         visible: logoContainer.labelText !== "Tovik is connected" && !mainWindow.inRecovery
+                 && !(mainWindow.update_started && closeApplicationButton.visible)
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.08
         anchors.horizontalCenter: parent.horizontalCenter
@@ -584,7 +593,7 @@ ApplicationWindow {
         wrapMode: Text.WordWrap
         color: "white"
         font.family: "Poppins"
-        font.pixelSize: Math.max(width * 0.04, 12)
+        font.pixelSize: Math.max(width * 0.04, 12 * mainWindow.shrink)
         text: explanation
     }
 

@@ -4,6 +4,7 @@
 #include "app/AppIdentity.h"
 #include "app/FileManagerBridge.h"
 #include "app/MainController.h"
+#include "app/SingleInstance.h"
 #include "diagnostics/CrashHandler.h"
 #include "diagnostics/Logging.h"
 #include "midi/MidiHandler.h"
@@ -118,9 +119,17 @@ void Updater::followUpdateFinish()
 {
     QObject::connect(midi.get(), &MidiHandler::updateTransferDone, midi.get(), [this] {
         updateFinishing = true;
+        updateFinishOwed = false;
         sinceCopy.start();
     });
+    // A sequence that did not find the instrument leaves the message owed: it goes out when the
+    // instrument is back.
     QObject::connect(midi.get(), &MidiHandler::deviceReenumerationFinished, midi.get(),
+                     [this](bool success) {
+                         updateFinishOwed = updateFinishing && !success;
+                         updateFinishing = updateFinishOwed;
+                     });
+    QObject::connect(midi.get(), &MidiHandler::owedSysExSent, midi.get(),
                      [this] { updateFinishing = false; });
 }
 
@@ -178,16 +187,26 @@ int Updater::runEventLoop()
         window->hide();
     QTimer limit;
     limit.setSingleShot(true);
+    // A coarse timer may fire 5 % early.
+    limit.setTimerType(Qt::PreciseTimer);
     QObject::connect(&limit, &QTimer::timeout, QCoreApplication::instance(),
                      &QCoreApplication::quit);
+    const auto quitWhenSent = [this] {
+        if (!updateFinishing)
+            QCoreApplication::quit();
+    };
     const QMetaObject::Connection ended =
         QObject::connect(midi.get(), &MidiHandler::deviceReenumerationFinished,
-                         QCoreApplication::instance(), &QCoreApplication::quit);
+                         QCoreApplication::instance(), quitWhenSent);
+    const QMetaObject::Connection owedSent = QObject::connect(
+        midi.get(), &MidiHandler::owedSysExSent, QCoreApplication::instance(), quitWhenSent);
     limit.start(std::max<qint64>(0, MidiLink::updateFinishLimitMs - sinceCopy.elapsed()));
     QGuiApplication::exec();
     QObject::disconnect(ended);
-    logTrace(updateFinishing ? QStringLiteral("exit: gave up waiting for the update finish")
-                             : QStringLiteral("exit: update-finish sequence ended"));
+    QObject::disconnect(owedSent);
+    logTrace(updateFinishing    ? QStringLiteral("exit: gave up waiting for the update finish")
+             : updateFinishOwed ? QStringLiteral("exit: update-finish message sent on return")
+                                : QStringLiteral("exit: update-finish sequence ended"));
     return result;
 }
 
@@ -212,6 +231,10 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
     initLogging(QLatin1String(appVersion));
     setupWerLocalDumps();
 
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0;
+
     const QIcon icon(QStringLiteral(":/icons/icons/iosicon.png"));
     QGuiApplication::setWindowIcon(icon);
     registerWindowFonts();
@@ -219,6 +242,7 @@ int runUpdaterMain(int argc, char *argv[], const std::function<UpdaterParts()> &
 
     const UpdaterParts parts = makeParts();
     Updater updater(parts);
+    QObject::connect(&instance, &SingleInstance::windowRequested, &app, &bringWindowsToFront);
     const int result = updater.runEventLoop();
     updater.stopWorkerThread();
     return result;

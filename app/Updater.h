@@ -61,8 +61,10 @@ private:
     std::unique_ptr<QQmlApplicationEngine> qmlEngine;
     std::unique_ptr<FileManagerBridge> bridge;
     QUrl url;
-    // From the successful copy until the sequence that sends the update-finish message ends.
+    // From the successful copy until the sequence that sends the update-finish message ends,
+    // or, when it gave up, until the instrument is back and has been sent it.
     bool updateFinishing = false;
+    bool updateFinishOwed = false;
     QElapsedTimer sinceCopy;
 };
 

@@ -45,6 +45,16 @@ void provoke(SimulatedWorld &world, UpdaterParts &parts)
     // As if the cable glitched during the first copies of the update.
     if (const int refusals = qEnvironmentVariableIntValue("TOVIK_DEMO_WRITE_REFUSALS"))
         world.volumes().refuseNextWrites(QStringLiteral("tovikupd"), refusals);
+    // As if the user ejected the transfer volume in the file manager this long after it came.
+    if (const int ms = environmentMs("TOVIK_DEMO_REMOVED_MS")) {
+        SimulatedVolumes *volumes = &world.volumes();
+        QObject::connect(
+            volumes, &SimulatedVolumes::volumeAdded, volumes, [volumes, ms](const QString &label) {
+                if (label != QLatin1String("TOVIK"))
+                    return;
+                QTimer::singleShot(ms, volumes, [volumes, label] { volumes->removeVolume(label); });
+            });
+    }
     // As if a file stayed open on the transfer volume for the first ejects.
     if (const int refusals = qEnvironmentVariableIntValue("TOVIK_DEMO_EJECT_REFUSALS")) {
         world.volumes().setDismountError(QStringLiteral("TOVIK"),

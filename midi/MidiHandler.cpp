@@ -250,11 +250,11 @@ void MidiHandler::onMidiMessage(double timeStamp, std::vector<unsigned char> *me
             result.version.data(), static_cast<qsizetype>(result.version.size())));
         break;
     case SysExKind::TransferStartAck:
-        handler->ackReceived.store(true);
+        handler->noteAck(result.kind);
         emit handler->transferSysExReceived();
         break;
     case SysExKind::TransferEndAck:
-        handler->ackReceived.store(true);
+        handler->noteAck(result.kind);
         emit handler->transferSysExEndReceived();
         break;
     case SysExKind::Unrecognised:

@@ -61,6 +61,8 @@ signals:
     void transferSysExReceived();
     void transferSysExEndReceived();
     void tovikReceivedVersion(QString version);
+    // What a sequence that gave up owed the instrument has gone out, now that it is back.
+    void owedSysExSent();
 
 private slots:
     bool checkForTovikHost();
@@ -103,6 +105,8 @@ private:
     void finishAfterRetries();
     void onAckTimeout();
     void releaseWithAck();
+    // On the input thread: a confirmation counts only for the message it answers.
+    void noteAck(SysExKind kind);
     // Every way a sequence ends: its timers stop, none of its scheduled steps runs later and
     // polling resumes.
     void endSequence(bool success);
@@ -121,6 +125,8 @@ private:
     QTimer *ackTimeoutTimer = nullptr;
     int recreateCount = 0;
     std::atomic<bool> ackReceived{false};
+    // The confirmation that answers pendingSysEx; any other kind is stray or late and ends nothing.
+    std::atomic<SysExKind> awaitedAck{SysExKind::Unrecognised};
     bool reenumerating = false;
     bool connected = false;
     QString lastPortList;

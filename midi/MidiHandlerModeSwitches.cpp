@@ -51,8 +51,12 @@ void MidiHandler::transferComplete(bool success)
 {
     logTrace(QStringLiteral("transferComplete(success=%1)")
                  .arg(success ? QStringLiteral("true") : QStringLiteral("false")));
-    if (!success)
+    if (!success) {
+        // No sequence follows a failed copy: the check takes the instrument up again, so the
+        // window shows where it is.
+        pollTimer->start(MidiLink::pollIntervalMs);
         return;
+    }
     pollTimer->stop();
     QTimer::singleShot(
         MidiLink::updateFinishDelayMs, Qt::PreciseTimer, this,
@@ -99,6 +103,9 @@ void MidiHandler::startWindowsReenumerationSequence(const SysExMessage &message)
     stopAll({resendTimer, ackTimeoutTimer});
     pendingSysEx = message;
     pendingSend = true;
+    awaitedAck.store(message == MIDI_SYSEX_TRANSFER_START ? SysExKind::TransferStartAck
+                     : message == MIDI_SYSEX_TRANSFER_END ? SysExKind::TransferEndAck
+                                                          : SysExKind::Unrecognised);
     detectTicks = 0;
     sequenceTimer(detectTimer, &MidiHandler::onReenumerationTick, false)->stop();
     scheduleStep(MidiLink::detectionStartDelayMs, [this] {
@@ -226,6 +233,12 @@ void MidiHandler::releaseWithAck()
         emit transferSysExEndReceived();
 }
 
+void MidiHandler::noteAck(SysExKind kind)
+{
+    if (kind == awaitedAck.load())
+        ackReceived.store(true);
+}
+
 void MidiHandler::retryAfterMidiError()
 {
     ++recreateCount;
@@ -248,4 +261,5 @@ void MidiHandler::sendOwedSysEx()
     const SysExMessage message = std::exchange(owedSysEx, SysExMessage());
     logTrace(QStringLiteral("sendOwedSysEx: the instrument is back, sending what it missed"));
     sendSysEx(message);
+    emit owedSysExSent();
 }

@@ -114,11 +114,11 @@ bool FileManager::isVolumeMounted(const QString &displayName) const
     return !findVolumeRootPath(displayName).isEmpty();
 }
 
-QString FileManager::findVolumeRootPath(const QString &displayName) const
+QString FileManager::findVolumeRootPath(const QString &displayName, bool writableOnly) const
 {
     const QList<VolumeEntry> mounted = volumes->mountedVolumes();
     for (const VolumeEntry &volume : mounted) {
-        if (!volume.valid || !volume.ready || volume.readOnly)
+        if (!volume.valid || !volume.ready || (writableOnly && volume.readOnly))
             continue;
         if (volume.displayName == displayName)
             return volume.rootPath;
@@ -256,5 +256,13 @@ void FileManager::openFolderOnDevice(const QString &deviceName, const QString &r
 
 void FileManager::ejectDeviceAndEmit(const QString &deviceName)
 {
-    emit ejectCompleted(ejectVolume(deviceName));
+    // Users eject the volume in their file manager out of habit, and a system may remount a
+    // troubled one read-only: gone is released, and read-only is still dismounted.
+    const QString root = findVolumeRootPath(deviceName, false);
+    if (root.isEmpty()) {
+        qInfo() << "FM: Already released - no mounted volume named" << deviceName;
+        emit ejectCompleted(true);
+        return;
+    }
+    emit ejectCompleted(dismounter->dismount(root));
 }

@@ -46,7 +46,8 @@ private:
     // Ends a try in failure, after telling whether the volume is still there to try again.
     void failUpdateTransfer();
     bool isVolumeMounted(const QString &displayName) const;
-    QString findVolumeRootPath(const QString &displayName) const;
+    // Read-only volumes take no copy but can still be dismounted.
+    QString findVolumeRootPath(const QString &displayName, bool writableOnly = true) const;
     void transferUpdateFile();
     bool copyFileToVolume(const QString &displayName, const QString &sourcePath);
     bool renameFileOnVolume(const QString &displayName, const QString &oldName,

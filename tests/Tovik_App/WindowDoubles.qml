@@ -11,6 +11,7 @@ QtObject {
         signal transferSysExReceived()
         signal transferSysExEndReceived()
         signal tovikReceivedVersion(string version)
+        signal owedSysExSent()
         function sendTransferSysEx() {}
         function resumeUpdate() {}
     }

@@ -1,4 +1,5 @@
 #include "app/Updater.h"
+#include "sim/world/SimulatedWorld.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/Files.h"
 
@@ -27,10 +28,48 @@ private slots:
         const QString log = readLog(logFileOf(logDirectory(home.path()), child.pid));
         QVERIFY2(log.contains("broken.qml"), qPrintable(log));
     }
+
+    // A second start while the first runs makes nothing, asks the first for its window and ends
+    // with 0; once the first has gone, even killed, the next start runs.
+    void secondStartShowsTheFirst()
+    {
+        QTemporaryDir home;
+        const QString program = QCoreApplication::applicationFilePath();
+        QProcess first; // at the test's own home, with the same runtime folder
+        first.start(program, {"--simulated"});
+        QVERIFY(first.waitForReadyRead(20000) && first.readAllStandardOutput() == "parts made\n");
+
+        const ChildRun second = runChild(program, {"--simulated"}, home.path(), {}, 20000);
+        QVERIFY(second.finished && second.status == QProcess::NormalExit && second.code == 0);
+        QVERIFY(!second.out.contains("parts made"));
+        QVERIFY(readLog(logFileOf(logDirectory(home.path()), second.pid))
+                    .contains("App: Tovik Updater is already running for this user"));
+        QTRY_VERIFY(readLog(logFileOf(logDirectory(), first.processId()))
+                        .contains("App: Started again; bringing the window to the front"));
+
+        first.kill();
+        QVERIFY(first.waitForFinished());
+        const ChildRun third = runChild(program, {"--simulated", "--quit"}, home.path());
+        QVERIFY(third.finished && third.code == 0 && third.out.contains("parts made"));
+    }
 };
 
 int main(int argc, char *argv[])
 {
+    if (argc >= 2 && qstrcmp(argv[1], "--simulated") == 0) {
+        const bool quits = argc >= 3 && qstrcmp(argv[2], "--quit") == 0;
+        return runUpdaterMain(argc, argv, [quits] {
+            auto world = std::make_shared<SimulatedWorld>();
+            UpdaterParts parts = world->parts();
+            parts.keepAlive = world;
+            if (quits)
+                parts.afterLoad = [](auto &) {
+                    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+                };
+            QTextStream(stdout) << "parts made" << Qt::endl;
+            return parts;
+        });
+    }
     if (argc >= 2 && qstrcmp(argv[1], "--broken-window") == 0) {
         return runUpdaterMain(argc, argv, [] {
             UpdaterParts parts = realUpdaterParts();

@@ -116,6 +116,22 @@ private slots:
         QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= 1);
     }
 
+    // Ejected in the file manager, or remounted read-only, before DONE: DONE still goes home.
+    void volumeEjectedBeforeDone()
+    {
+        Harness h;
+        reachHome(h);
+        for (const bool readOnly : {true, false}) {
+            enterTransferMode(h);
+            QVERIFY(h.world.volumes().removeVolume("TOVIK"));
+            if (readOnly)
+                h.world.volumes().addVolume("TOVIK", h.world.volumeFolder("TOVIK"), {true, true});
+            finishTransfer(h);
+            QCOMPARE(h.world.volumes().dismountRequests().size(), 1); // the read-only one
+            QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= (readOnly ? 1 : 2));
+        }
+    }
+
     void slowReturnReleasesWindow_data()
     {
         QTest::addColumn<bool>("atEnd");
@@ -168,6 +184,25 @@ private slots:
         QTest::qWait(MidiLink::ackTimeoutMs + 1000);
         QCOMPARE(ended.size(), 1);
         QVERIFY(h.isShown("updateButton"));
+    }
+
+    // Only a confirmation of the other message: it ends nothing, the link's time-out releases.
+    void strayConfirmationOfTheOtherKind()
+    {
+        Harness h;
+        reachHome(h);
+        h.world.instrument().setConfirms(false);
+        for (const bool atEnd : {false, true}) {
+            const SysExMessage &sent = atEnd ? MIDI_SYSEX_TRANSFER_END : MIDI_SYSEX_TRANSFER_START;
+            const int sentOnReturn = h.received(sent) + (atEnd ? 1 : 2);
+            QVERIFY(h.click(atEnd ? "completeTransferButton" : "transferButton"));
+            QTRY_VERIFY_WITH_TIMEOUT(h.received(sent) >= sentOnReturn, flowWithinMs);
+            h.world.instrument().bus()->instrumentSend(atEnd ? MIDI_SYSEX_TRANSFER_START
+                                                             : MIDI_SYSEX_TRANSFER_END);
+            QTRY_VERIFY_WITH_TIMEOUT(h.isShown(atEnd ? "updateButton" : "openProjectsButton"),
+                                     flowWithinMs);
+            expectFlow(h, !atEnd);
+        }
     }
 
     void portThatFailsToOpen_data()

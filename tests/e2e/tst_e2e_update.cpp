@@ -27,6 +27,22 @@ class TestE2eUpdate : public QObject
 {
     Q_OBJECT
 
+    // The shown controls beyond the screen's room (the window's frame may be); empty when all
+    // can be clicked.
+    static QString offScreen(const Harness &h)
+    {
+        const QRectF room =
+            QRectF(h.window()->screen()->availableGeometry()).adjusted(-1, -1, 1, 1);
+        const auto *content = h.window()->property("contentItem").value<QQuickItem *>();
+        QStringList outside;
+        for (QQuickItem *item : h.window()->findChildren<QQuickItem *>())
+            if (item != content && !item->objectName().isEmpty() && item->isVisible() &&
+                !room.contains(
+                    item->mapRectToScene(item->boundingRect()).translated(h.window()->position())))
+                outside << item->objectName();
+        return outside.join(", ");
+    }
+
     void startUpdate(Harness &h)
     {
         QVERIFY(h.click("updateButton"));
@@ -173,6 +189,42 @@ private slots:
         QTest::qWait(1000);
         QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 0);
         QVERIFY(!QFile::exists(h.world.volumeFolder("tovikupd") + "/tvxxfer.tvq"));
+    }
+
+    // A copy that fails on a full volume: the failure stays with EXIT, and the indicator follows
+    // the instrument again, off the bus in update mode and back after a replug.
+    void failedCopyKeepsWatching()
+    {
+        Harness h;
+        h.world.volumes().setCapacity("tovikupd", 10000);
+        reachHome(h);
+        startUpdate(h);
+        QTRY_COMPARE_WITH_TIMEOUT(h.indicator(), QStringLiteral("Tovik is not connected"),
+                                  flowWithinMs);
+        h.world.instrument().unplug();
+        h.world.instrument().plugIn();
+        QTRY_COMPARE_WITH_TIMEOUT(h.indicator(), QStringLiteral("Tovik is connected"),
+                                  foundWithinMs);
+        QVERIFY(h.isShown("closeApplicationButton") && h.text("versionText").contains("failed"));
+    }
+
+    // On a screen of 600 pixels (ctest gives this suite one) the window takes that height, and
+    // every control, of transfer mode and of the update prompt too, stays on it.
+    void screenLowerThanTheWindow()
+    {
+        const int room = QGuiApplication::primaryScreen()->availableGeometry().height();
+        if (room >= 750)
+            QSKIP("needs a screen lower than 750 pixels, as ctest gives this suite");
+        Harness h;
+        QVERIFY(h.window()->height() == room && h.window()->minimumHeight() == room);
+        reachHome(h);
+        QVERIFY(h.click("transferButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(h.isShown("completeTransferButton"), flowWithinMs);
+        QCOMPARE(offScreen(h), QString());
+        QVERIFY(h.click("completeTransferButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(h.isShown("updateButton"), flowWithinMs);
+        QVERIFY(h.click("updateButton") && h.isShown("startUpdateButton"));
+        QCOMPARE(offScreen(h), QString()); // Start Update, where EXIT goes too
     }
 
     // A short unplug while downloading: the indicator shows the loss and then the return, and

@@ -134,12 +134,12 @@ private slots:
         QCOMPARE(rig->receivedAfter(MIDI_SYSEX_UPDATE_MODE, start).size(), 1);
         rig->handler->transferComplete(false);
         QCOMPARE(log.count("TRACE transferComplete(success=false)"), 1);
-        // Polling stays stopped: the instrument's departure is never reported.
+        // Polling resumes: the instrument's departure into update mode is reported.
         QTest::qWait(2 * MidiLink::pollIntervalMs + lateMs);
         QCOMPARE(rig->recorder->events,
                  QStringList({"deviceFound true", "tovikReceivedVersion 1.5.0", "deviceFound false",
                               "deviceFound true", "tovikReceivedVersion 1.5.0",
-                              "deviceSetToTransferMode"}));
+                              "deviceSetToTransferMode", "deviceFound false"}));
         QCOMPARE(rig->instrument->received().size(), 2); // since the clearing
     }
 

@@ -177,7 +177,7 @@ TestCase {
               lostShown: ["infoText", "closeApplicationButton"], lostColor: "green" },
             { tag: "updateFailed", focus: "closeApplicationButton", shown: failed, flags: [true, false, false, false],
               texts: ["File transfer failed!", "Something went wrong during the file transfer. Please try again or contact support."],
-              lostShown: failed.concat(["infoConnectText"]), lostColor: "red" },
+              lostShown: failed, lostColor: "red" }, // no instructions over the texts
             { tag: "enteringTransfer", focus: "versionText", shown: waiting, flags: [false, false, true, false],
               lostShown: waiting, lostColor: "green" },
             { tag: "transferMode", focus: "openProjectsButton", shown: transferShown, flags: [false, false, false, true],
