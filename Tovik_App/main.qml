@@ -451,6 +451,31 @@ ApplicationWindow {
     }
 
     OutlinedButton {
+        id: tryAgainButton
+        objectName: "tryAgainButton"
+        visible: false
+        anchors.bottom: closeApplicationButton.top
+        anchors.bottomMargin: mainWindow.height * 0.02
+        anchors.horizontalCenter: parent.horizontalCenter
+        width: logoContainer.width
+        height: width / 3
+        font.pixelSize: Math.max(height * 0.25, 1)
+        text: "Try Again"
+        Accessible.description: infoText.visible ? infoText.text : ""
+        onClicked: {
+            fileManagerBridge.retryUpdate();
+            mainWindow.copyFailed = false;
+            tryAgainButton.visible = false;
+            closeApplicationButton.visible = false;
+            infoText.text = infoText.updateWarning;
+            genericProgressBar.percentage = 0;
+            genericProgressBar.mode = "transfer";
+            genericProgressBar.visible = true;
+            versionText.visible = false;
+        }
+    }
+
+    OutlinedButton {
         id: closeApplicationButton
         objectName: "closeApplicationButton"
         takesFocus: true
@@ -472,6 +497,7 @@ ApplicationWindow {
     OutlinedButton {
         id: resumeUpdateButton
         objectName: "resumeUpdateButton"
+        takesFocus: true
         visible: false
         anchors.top: infoText.bottom
         anchors.topMargin: mainWindow.height * 0.2
@@ -480,36 +506,13 @@ ApplicationWindow {
         height: width / 3
         font.pixelSize: Math.max(height * 0.25, 1)
         text: "Resume Update"
+        Accessible.description: infoText.text
         // Not bound to the connection: in update mode the instrument is not on MIDI.
         onClicked: {
             midiHandler.resumeUpdate();
             downloader.downloadFile();
             resumeUpdateButton.visible = false;
             mainWindow.update_started = true;
-        }
-    }
-
-    OutlinedButton {
-        id: tryAgainButton
-        objectName: "tryAgainButton"
-        visible: false
-        anchors.bottom: closeApplicationButton.top
-        anchors.bottomMargin: mainWindow.height * 0.02
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3
-        font.pixelSize: Math.max(height * 0.25, 1)
-        text: "Try Again"
-        onClicked: {
-            fileManagerBridge.retryUpdate();
-            mainWindow.copyFailed = false;
-            tryAgainButton.visible = false;
-            closeApplicationButton.visible = false;
-            infoText.text = infoText.updateWarning;
-            genericProgressBar.percentage = 0;
-            genericProgressBar.mode = "transfer";
-            genericProgressBar.visible = true;
-            versionText.visible = false;
         }
     }
 
