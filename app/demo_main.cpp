@@ -68,6 +68,9 @@ int main(int argc, char *argv[])
         SimulatedWorld::Options options;
         if (const int ms = environmentMs("TOVIK_DEMO_CHUNK_MS"))
             options.downloadChunkIntervalMs = ms;
+        // The firmware the instrument runs: the newest release (1.6.0), a newer one, or none.
+        if (qEnvironmentVariableIsSet("TOVIK_DEMO_FIRMWARE"))
+            options.firmwareVersion = qEnvironmentVariable("TOVIK_DEMO_FIRMWARE");
         auto world = std::make_shared<SimulatedWorld>(options);
         if (!world->isValid())
             qFatal("The demo cannot start: %s", qPrintable(world->errorString()));
