@@ -190,8 +190,7 @@ private slots:
         if (c.catalogueLate) {
             options.plugInAfterMs = 0;
             options.catalogueRule.body = ServeRule::Body::Trickle;
-            options.catalogueRule.trickleBytes = 30;
-            options.catalogueRule.trickleIntervalMs = 400;
+            options.catalogueRule.trickleBytes = 60; // a chunk a second
         }
         const LogWatch log;
         Harness h(options);
@@ -214,7 +213,6 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(h.isConnected(), false, foundWithinMs);
             h.world.instrument().plugIn();
         }
-        // Before the late reply the prompt offers the update.
         if (c.replyLate)
             QVERIFY(h.click("updateButton") && h.isShown("startUpdateButton"));
         QTRY_COMPARE_WITH_TIMEOUT(decided(c.then ? c.then : c.firmware, c.installed), 1,
