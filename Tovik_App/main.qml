@@ -733,12 +733,30 @@ ApplicationWindow {
             versionText.visible = false;
         }
         function onVersionCheck(flag) {
-            if (!flag)
+            // Once the download has started, a late answer changes nothing.
+            if (mainWindow.update_started)
                 return;
-            versionText.text = "The latest version is already installed!";
-            infoText.text = "The latest version is already installed! You can now close this application.";
-            console.log("The latest version is already installed!");
-            mainWindow.update_available = false;
+            if (flag) {
+                versionText.text = "The latest version is already installed!";
+                infoText.text = "The latest version is already installed! You can now close this application.";
+                console.log("The latest version is already installed!");
+            } else {
+                // Another instrument, one that needs the update, was connected.
+                versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+                infoText.text = infoText.updateWarning;
+            }
+            mainWindow.update_available = !flag;
+            // On the Update prompt the button follows the answer.
+            if (mainWindow.inUpdateFlow) {
+                startUpdateButton.visible = !flag;
+                closeApplicationButton.visible = flag;
+            }
+        }
+        // The instrument back from applying the update, reporting the firmware it now runs.
+        function onUpdateConfirmed(success, version) {
+            infoText.text = success
+                    ? "Update complete! Tovik now runs firmware Tvx" + version + ". You can now close this application."
+                    : "Tovik still reports firmware Tvx" + version + " after the update, so the update did not take. Start the application again to retry, or contact support.";
         }
         function onDownloadStatus(success, message) {
             infoText.visible = true;

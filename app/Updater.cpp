@@ -79,6 +79,9 @@ void Updater::connectObjects()
                      &MainController::fileTransferComplete);
     QObject::connect(storage, &FileManager::copyProgress, controller.get(),
                      &MainController::copyingFileProgress);
+    // After a successful copy the instrument's next version report confirms the update.
+    QObject::connect(storage, &FileManager::fileTransferComplete, release.get(),
+                     &Downloader::onFileTransferComplete);
     // The window keeps the user in transfer mode when the eject failed.
     QObject::connect(storage, &FileManager::ejectCompleted, controller.get(),
                      &MainController::ejectCompleted);

@@ -83,6 +83,9 @@ int main(int argc, char *argv[])
             options.downloadChunkIntervalMs = ms;
         // As if the last update was interrupted: the instrument waits in update mode.
         options.leftInUpdateMode = qEnvironmentVariableIntValue("TOVIK_DEMO_UPDATE_MODE") != 0;
+        // The firmware the instrument runs: the newest release (1.6.0), a newer one, or none.
+        if (qEnvironmentVariableIsSet("TOVIK_DEMO_FIRMWARE"))
+            options.firmwareVersion = qEnvironmentVariable("TOVIK_DEMO_FIRMWARE");
         auto world = std::make_shared<SimulatedWorld>(options);
         if (!world->isValid())
             qFatal("The demo cannot start: %s", qPrintable(world->errorString()));

@@ -4,6 +4,7 @@
 #include "release/CatalogueReader.h"
 #include "release/DownloadFolder.h"
 #include "release/MinimumSpeedWatch.h"
+#include "release/VersionOrder.h"
 
 #include <QDebug>
 #include <QDir>
@@ -82,9 +83,66 @@ Downloader::Downloader(const QUrl &baseUrl, QObject *parent)
             &Downloader::onReleasesJsonFetched);
 }
 
-void Downloader::tovikReceivedVersion(const QString &)
+void Downloader::tovikReceivedVersion(const QString &reported)
 {
-    // The offered release does not depend on the instrument's version.
+    deviceVersion = reported;
+    deviceVersionReported = true;
+    if (!expectedAfterUpdate.isEmpty())
+        confirmUpdate();
+    checkInstrumentVersion();
+}
+
+void Downloader::onFileTransferComplete(bool success)
+{
+    // A release that does not say its version cannot be confirmed by any report.
+    if (success && isKnownFirmwareVersion(version))
+        expectedAfterUpdate = version;
+}
+
+void Downloader::checkInstrumentVersion()
+{
+    // Only the newest release is ever offered; without one there is nothing to decide.
+    if (!deviceVersionReported || !catalogueArrived || downloadUrl.isEmpty())
+        return;
+    const QStringList versions{deviceVersion, version};
+    if (versions == checkedVersions)
+        return;
+    checkedVersions = versions;
+    // An instrument that does not say which firmware it runs keeps being offered the update; one
+    // on the newest release or newer (a pre-release) is never offered a downgrade.
+    const bool current = isKnownFirmwareVersion(deviceVersion) && isKnownFirmwareVersion(version) &&
+                         compareFirmwareVersions(deviceVersion, version) >= 0;
+    qInfo().noquote() << QStringLiteral("DW: Tovik runs %1, the newest release is %2: %3")
+                             .arg(escapedForLog(deviceVersion), escapedForLog(version),
+                                  current ? QStringLiteral("already up to date")
+                                          : QStringLiteral("update offered"));
+    // The window offers the update until told otherwise, so "offered" is news only after "up
+    // to date" (another instrument was connected).
+    const bool wasUpToDate = upToDate;
+    upToDate = current;
+    if (current || wasUpToDate)
+        emit versionCheck(current);
+}
+
+void Downloader::confirmUpdate()
+{
+    const QString reported = escapedForLog(deviceVersion);
+    if (!isKnownFirmwareVersion(deviceVersion)) {
+        // No answer either way: a later report may still say which firmware it runs.
+        qWarning().noquote()
+            << QStringLiteral("DW: Update not confirmed yet: Tovik reports no usable version (%1)")
+                   .arg(reported);
+        return;
+    }
+    const bool taken = compareFirmwareVersions(deviceVersion, expectedAfterUpdate) >= 0;
+    if (taken)
+        qInfo().noquote() << QStringLiteral("DW: Update confirmed: Tovik runs %1").arg(reported);
+    else
+        qWarning().noquote() << QStringLiteral("DW: Update not confirmed: Tovik reports %1, "
+                                               "expected %2")
+                                    .arg(reported, escapedForLog(expectedAfterUpdate));
+    expectedAfterUpdate.clear();
+    emit updateConfirmed(taken, deviceVersion);
 }
 
 QNetworkRequest Downloader::plainRequest(const QUrl &url) const
@@ -135,6 +193,7 @@ void Downloader::onReleasesJsonFetched(QNetworkReply *reply)
             emit releasesJsonFetched();
             emit latestVersionFetched(version);
         }
+        checkInstrumentVersion();
     }
     if (downloadWaitingForCatalogue) {
         downloadWaitingForCatalogue = false;

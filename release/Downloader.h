@@ -63,9 +63,14 @@ signals:
     void latestVersionFetched(const QString &version);
     void versionCheck(bool success);
     void downloadStatus(bool success, const QString &message);
+    // After a successful copy, the first version the instrument reports: at least the copied
+    // release's (success) or older.
+    void updateConfirmed(bool success, const QString &version);
 
 public slots:
     void tovikReceivedVersion(const QString &version);
+    // A successful copy arms the confirmation by the instrument's next version report.
+    void onFileTransferComplete(bool success);
 
 private slots:
     void onReleasesJsonFetched(QNetworkReply *reply);
@@ -100,7 +105,20 @@ private:
     void finishFallback(QProcess *process, const QString &outputPath, bool success,
                         const QString &problem);
 
+    // Once both the instrument's version and the newest release are known, whether the
+    // instrument needs it; logged and told to the window whenever the answer may have changed.
+    void checkInstrumentVersion();
+    void confirmUpdate();
+
     QString serverBaseUrl;
+    // The instrument's version as it last reported it, once it has reported one.
+    QString deviceVersion;
+    bool deviceVersionReported = false;
+    // The instrument's and the release's versions of the last decision, and its answer.
+    QStringList checkedVersions;
+    bool upToDate = false;
+    // From a successful copy until the instrument reports its version: the copied release's.
+    QString expectedAfterUpdate;
     QSet<QNetworkReply *> catalogueReplies;
     // A catalogue reply ended without a network or HTTP error.
     bool catalogueArrived = false;

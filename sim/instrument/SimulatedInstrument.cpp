@@ -4,6 +4,7 @@
 #include "midi/SysExMessage.h"
 #include "sim/instrument/SimulatedMidiBackend.h"
 
+#include <QFile>
 #include <QMetaObject>
 #include <QTimer>
 
@@ -18,6 +19,10 @@ constexpr int clockIntervalMs = 20;
 constexpr int clocksPerSensing = 15;
 constexpr unsigned char timingClock = 0xF8;
 constexpr unsigned char activeSensing = 0xFE;
+const QByteArray updateFileMagic = QByteArrayLiteral("TVQ-SIM version=");
+// The name the host gives the update file on the update volume.
+const QString copiedUpdateFile = QStringLiteral("/tvxxfer.tvq");
+constexpr qint64 updateHeaderLimit = 4096;
 } // namespace
 
 SimulatedInstrument::SimulatedInstrument(QObject *parent)
@@ -228,7 +233,8 @@ void SimulatedInstrument::handle(const std::vector<unsigned char> &message)
             QTimer::singleShot(applyDelayMs, this, [this, at] {
                 if (at != generation)
                     return;
-                firmwareVersion = updateVersion;
+                if (!updateVersion.isEmpty() && !activeFaults.testFlag(KeepsOldFirmware))
+                    firmwareVersion = updateVersion;
                 leaveBus();
                 returnAs(Mode::Midi, applyDurationMs);
             });
@@ -240,12 +246,31 @@ void SimulatedInstrument::onVolumeDismounted(QString label)
 {
     if (currentMode == Mode::Update && label == updateVolume) {
         setMode(Mode::Absent);
+        if (!updateFolder.isEmpty())
+            updateVersion = versionOfUpdateFile(updateFolder + copiedUpdateFile);
         awaitingUpdateFinish = true;
         returnAs(Mode::Midi, rebootDelayMs);
     } else if (currentMode == Mode::Transfer && label == transferVolume) {
         leaveBus();
         returnAs(Mode::Midi, reenumerationDelayMs);
     }
+}
+
+QByteArray SimulatedInstrument::updateFileHeader(const QString &version)
+{
+    return updateFileMagic + version.toUtf8() + '\n';
+}
+
+QString SimulatedInstrument::versionOfUpdateFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray head = file.read(updateHeaderLimit);
+    const qsizetype end = head.indexOf('\n');
+    if (!head.startsWith(updateFileMagic) || end < 0)
+        return QString();
+    return QString::fromUtf8(head.mid(updateFileMagic.size(), end - updateFileMagic.size()));
 }
 
 #include "moc_SimulatedInstrument.cpp"

@@ -19,8 +19,8 @@ class QTimer;
 // each transfer-start it then receives; after that volume is dismounted it returns to MIDI mode
 // and confirms the transfer end; on the update-mode message it leaves MIDI and presents
 // "tovikupd"; once that is dismounted it reboots, takes the update-finish message, reboots again
-// to apply it and then reports the new version. Lives on the GUI thread; its input reaches the
-// host on a thread of each input port, as RtMidi's does.
+// to apply it and then reports the version of the update file that was copied there. Lives on the
+// GUI thread; its input reaches the host on a thread of each input port, as RtMidi's does.
 class SimulatedInstrument : public QObject
 {
     Q_OBJECT
@@ -44,6 +44,8 @@ public:
         // The driver refuses to open its input or its output port.
         FailOpenInputPort = 0x20,
         FailOpenOutputPort = 0x40,
+        // The update does not take: after applying it, it still runs (and reports) its old version.
+        KeepsOldFirmware = 0x80,
     };
     Q_DECLARE_FLAGS(Faults, Fault)
     Q_FLAG(Faults)
@@ -73,6 +75,13 @@ public:
     QString version() const { return firmwareVersion; }
     // The version the copied update file carries.
     void setUpdateVersion(const QString &version) { updateVersion = version; }
+    // Where its update volume keeps its files: from then on it applies the version that the
+    // update file copied there carries (see updateFileHeader), and nothing when it carries none.
+    void setUpdateVolumeFolder(const QString &folder) { updateFolder = folder; }
+    // How the simulated release's update file begins, so the instrument can tell its version.
+    static QByteArray updateFileHeader(const QString &version);
+    // The version an update file begins with; empty when it carries none or cannot be read.
+    static QString versionOfUpdateFile(const QString &path);
     // Time off the bus for each switch of personality.
     void setReenumerationDelay(int ms) { reenumerationDelayMs = ms; }
     // Time off the bus for a reboot (after the update volume is dismounted, and to apply it).
@@ -125,6 +134,7 @@ private:
     int generation = 0;
     QString firmwareVersion = QStringLiteral("1.5.0");
     QString updateVersion = QStringLiteral("1.6.0");
+    QString updateFolder;
     bool awaitingUpdateFinish = false;
     int reenumerationDelayMs = 1000;
     int rebootDelayMs = 1500;

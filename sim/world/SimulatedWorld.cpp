@@ -114,6 +114,10 @@ void SimulatedWorld::build()
     }
     for (qsizetype i = updateBytes.size() & ~qsizetype(3); i < updateBytes.size(); ++i)
         updateBytes[i] = char(pattern.generate());
+    // It begins with its version, which the simulated instrument applies.
+    const QByteArray header = SimulatedInstrument::updateFileHeader(options.latestVersion);
+    if (header.size() <= updateBytes.size())
+        updateBytes.replace(0, header.size(), header);
 
     releases.setCatalogue(
         catalogueFor({QStringLiteral("1.4.0"), QStringLiteral("1.5.0"), options.latestVersion},
@@ -145,7 +149,7 @@ void SimulatedWorld::build()
     }
 
     tovik.setVersion(options.firmwareVersion);
-    tovik.setUpdateVersion(options.latestVersion);
+    tovik.setUpdateVolumeFolder(volumeFolder(updateLabel));
     connect(&tovik, &SimulatedInstrument::volumePresented, &storage, &SimulatedVolumes::present);
     connect(&tovik, &SimulatedInstrument::volumeWithdrawn, &storage, &SimulatedVolumes::withdraw);
     // The host dismounts on its worker thread; the instrument reacts on its own.

@@ -23,6 +23,7 @@ QtObject {
         signal latestVersionFetched(string version)
         signal versionCheck(bool success)
         signal downloadStatus(bool success, string message)
+        signal updateConfirmed(bool success, string version)
         function downloadFile() {}
     }
     property QtObject mainController: QtObject {

@@ -15,12 +15,22 @@ struct RefusalCase
     int refusals;       // -1: always; 0: none, but the download folder is on a 32 KiB disk
     const char *reason; // how the info text begins; empty: the update completes
 };
+
+struct VersionCase
+{
+    const char *firmware; // what the instrument reports
+    bool catalogueLate;   // the catalogue comes after the instrument's version
+    bool replyLate;       // the version reply comes with the Update prompt already shown
+    const char *then;     // a second instrument plugged in afterwards; null: none
+    bool installed;       // the Update prompt ends on "already installed" and EXIT
+};
 enum class CopyFault { WriteRefusedOnce, DismountRefusedOnce, VolumeGone };
 enum class Waiting { WithCompleteCopy, WithoutCopy, Offline };
 } // namespace
 Q_DECLARE_METATYPE(RefusalCase)
 Q_DECLARE_METATYPE(CopyFault)
 Q_DECLARE_METATYPE(Waiting)
+Q_DECLARE_METATYPE(VersionCase)
 
 // The firmware update, from the window's first frame to the instrument applying the update.
 class TestE2eUpdate : public QObject
@@ -225,6 +235,94 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("updateButton"), flowWithinMs);
         QVERIFY(h.click("updateButton") && h.isShown("startUpdateButton"));
         QCOMPARE(offScreen(h), QString()); // Start Update, where EXIT goes too
+    }
+
+    // What the Update prompt offers, against the newest release 1.6.0.
+    void versionCheck_data()
+    {
+        QTest::addColumn<VersionCase>("c");
+        QTest::newRow("newest") << VersionCase{"1.6.0.0", false, false, nullptr, true};
+        QTest::newRow("newest, version first") << VersionCase{"1.6.0", true, false, nullptr, true};
+        QTest::newRow("pre-release") << VersionCase{"1.10.0-rc1", false, false, nullptr, true};
+        QTest::newRow("older") << VersionCase{"1.5.2", false, false, nullptr, false};
+        QTest::newRow("unknown") << VersionCase{"unknown", false, false, nullptr, false};
+        QTest::newRow("late on the prompt") << VersionCase{"1.6.0", false, true, nullptr, true};
+        QTest::newRow("older after newest") << VersionCase{"1.6.0", false, false, "1.5.2", false};
+    }
+
+    void versionCheck()
+    {
+        QFETCH(VersionCase, c);
+        SimulatedWorld::Options options;
+        options.firmwareVersion = c.firmware;
+        if (c.catalogueLate) {
+            options.plugInAfterMs = 0;
+            options.catalogueRule.body = ServeRule::Body::Trickle;
+            options.catalogueRule.trickleBytes = 60; // a chunk a second
+        }
+        const LogWatch log;
+        Harness h(options);
+        h.world.instrument().setReplyDelay(c.replyLate ? 3000 : 5);
+        const auto decided = [&](const QString &version, bool current) {
+            return log.messages().count("INFO DW: Tovik runs " + version +
+                                        ", the newest release is 1.6.0: " +
+                                        (current ? "already up to date" : "update offered"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(h.isShown("updateButton"), foundWithinMs);
+        if (c.catalogueLate) {
+            QTRY_COMPARE_WITH_TIMEOUT(h.windowProperty("deviceVersion").toString(), c.firmware,
+                                      foundWithinMs);
+            QVERIFY(h.text("versionText").startsWith("Looking for the latest version"));
+        }
+        if (c.then) {
+            QTRY_COMPARE_WITH_TIMEOUT(decided(c.firmware, true), 1, foundWithinMs);
+            h.world.instrument().unplug();
+            h.world.instrument().setVersion(c.then);
+            QTRY_COMPARE_WITH_TIMEOUT(h.isConnected(), false, foundWithinMs);
+            h.world.instrument().plugIn();
+        }
+        if (c.replyLate)
+            QVERIFY(h.click("updateButton") && h.isShown("startUpdateButton"));
+        QTRY_COMPARE_WITH_TIMEOUT(decided(c.then ? c.then : c.firmware, c.installed), 1,
+                                  foundWithinMs);
+        if (!c.replyLate)
+            QVERIFY(h.click("updateButton"));
+        QTRY_COMPARE(h.isShown("closeApplicationButton"), c.installed);
+        QCOMPARE(h.isShown("startUpdateButton"), !c.installed);
+        QCOMPARE(h.text("infoText").startsWith("The latest version is already installed!"),
+                 c.installed);
+    }
+
+    // Back from applying the update, the instrument reports the firmware it now runs.
+    void updateConfirmation()
+    {
+        const struct
+        {
+            bool taken;
+            const char *info;
+            const char *logged;
+        } cases[] = {
+            {true,
+             "Update complete! Tovik now runs firmware Tvx1.6.0. You can now close this "
+             "application.",
+             "INFO DW: Update confirmed: Tovik runs 1.6.0"},
+            {false,
+             "Tovik still reports firmware Tvx1.5.2 after the update, so the update did not take. "
+             "Start the application again to retry, or contact support.",
+             "WARN DW: Update not confirmed: Tovik reports 1.5.2, expected 1.6.0"},
+        };
+        for (const auto &c : cases) {
+            const LogWatch log;
+            Harness h;
+            if (!c.taken)
+                h.world.instrument().setFaults(SimulatedInstrument::KeepsOldFirmware);
+            reachHome(h);
+            startUpdate(h);
+            expectCompleted(h);
+            QTRY_COMPARE_WITH_TIMEOUT(h.text("infoText"), QString(c.info), flowWithinMs);
+            QCOMPARE(log.messages().count(c.logged), 1);
+            QVERIFY_LAYOUT(h);
+        }
     }
 
     // A short unplug while downloading: the indicator shows the loss and then the return, and
