@@ -394,6 +394,10 @@ private slots:
         expectCompleted(h, fault == CopyFault::DismountRefusedOnce ? 2 : 1);
         QCOMPARE(log.count("FM: update try 2, at the user's request"), 1);
         QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(h.text("infoText")
+                                     .startsWith("Update complete! Tovik now runs "
+                                                 "firmware Tvx1.6.0."),
+                                 flowWithinMs);
     }
 
     // Started with the instrument still in update mode: RESUME UPDATE copies the file it needs
@@ -436,6 +440,10 @@ private slots:
             return;
         }
         expectCompleted(h);
+        QTRY_VERIFY_WITH_TIMEOUT(h.text("infoText")
+                                     .startsWith("Update complete! Tovik now runs "
+                                                 "firmware Tvx1.6.0."),
+                                 flowWithinMs);
         QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 0);
         QCOMPARE(h.world.server().requestCount("GET", h.world.updateFileName()),
                  waiting == Waiting::WithoutCopy ? 1 : 0);
