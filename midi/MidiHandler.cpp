@@ -148,10 +148,13 @@ bool MidiHandler::checkForTovikHost()
             return true;
         if (!guardedCall([&] { openInstrumentPorts(inputIndex, outputIndex); }))
             return true;
+        // Told to finish its update, the instrument reboots to apply it: the version it gives
+        // before that is the old one, so it is asked once it is back.
+        const bool rebootsOnOwed = owedSysEx == MIDI_SYSEX_UPDATE_FINISH;
         if (!owedSysEx.empty())
             QTimer::singleShot(MidiLink::versionRequestDelayMs, Qt::PreciseTimer, this,
                                &MidiHandler::sendOwedSysEx);
-        if (!reenumerating)
+        if (!reenumerating && !rebootsOnOwed)
             QTimer::singleShot(MidiLink::versionRequestDelayMs, Qt::PreciseTimer, this,
                                &MidiHandler::requestFirmwareVersion);
         connected = true;
