@@ -757,6 +757,8 @@ ApplicationWindow {
             infoText.text = success
                     ? "Update complete! Tovik now runs firmware Tvx" + version + ". You can now close this application."
                     : "Tovik still reports firmware Tvx" + version + " after the update, so the update did not take. Start the application again to retry, or contact support.";
+            // The answer to "did it work?" is heard: the outcome takes the focus from EXIT.
+            mainWindow.focusStep(infoText);
         }
         function onDownloadStatus(success, message) {
             infoText.visible = true;
