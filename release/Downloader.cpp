@@ -20,7 +20,6 @@ namespace {
 // Received bytes go to disk in slices of this size while the rest is still arriving.
 constexpr qsizetype spillBytes = qsizetype(1) << 20;
 constexpr qint64 downloadReadBufferBytes = qint64(4) << 20;
-constexpr int speedCheckIntervalMs = 1000;
 
 const QString noCatalogueReason =
     QStringLiteral("The list of releases could not be fetched. Please check the internet "
@@ -337,35 +336,7 @@ void Downloader::onHeadFinished(QNetworkReply *reply, const QUrl &url, const QSt
     };
     connect(download, &QNetworkReply::errorOccurred, this, downloadErrorLogger);
 
-    activeDownload = download;
-    if (!speedCheck) {
-        speedCheck = new QTimer(this);
-        speedCheck->setInterval(speedCheckIntervalMs);
-        connect(speedCheck, &QTimer::timeout, this, &Downloader::checkSpeed);
-    }
-    speedSamples = {{0, 0}};
-    downloadClock.start();
-    speedCheck->start();
-}
-
-void Downloader::checkSpeed()
-{
-    // Like curl's --speed-limit: a server that drips a byte now and then resets the inactivity
-    // limit for ever, so the bytes of the last window must reach the minimum as well.
-    const qint64 now = downloadClock.elapsed();
-    speedSamples.append({now, bytesReceived});
-    while (speedSamples.size() > 1 && now - speedSamples.at(1).first >= transferInactivityLimitMs)
-        speedSamples.removeFirst();
-    const QPair<qint64, qint64> &oldest = speedSamples.constFirst();
-    const qint64 minimum = qint64(minimumBytesPerSecond) * transferInactivityLimitMs / 1000;
-    if (now - oldest.first < transferInactivityLimitMs || bytesReceived - oldest.second >= minimum)
-        return;
-    speedCheck->stop();
-    qWarning().noquote() << "DW: Download slower than" << minimumBytesPerSecond
-                         << "byte a second for" << transferInactivityLimitMs / 1000
-                         << "s; giving up";
-    if (activeDownload)
-        activeDownload->abort();
+    MinimumSpeedWatch::watch(download, QStringLiteral("Download"));
 }
 
 void Downloader::onReadyRead(QNetworkReply *reply)
@@ -439,8 +410,6 @@ void Downloader::discardPartialFile()
 
 void Downloader::onFileDownloaded(QNetworkReply *reply, const QString &requestedName)
 {
-    if (speedCheck)
-        speedCheck->stop();
     if (reply->bytesAvailable() > 0)
         onReadyRead(reply);
     reply->deleteLater();

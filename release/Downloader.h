@@ -1,14 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
-#include <QPair>
-#include <QPointer>
 #include <QProcess>
 #include <QSet>
 #include <QString>
@@ -90,7 +87,6 @@ private:
     QString refusedDownloadFolder();
     bool takeFreshDownloadFolder(const QString &reason);
     void onHeadFinished(QNetworkReply *reply, const QUrl &url, const QString &requestedName);
-    void checkSpeed();
     bool isUpdateAnswer(QNetworkReply *reply) const;
     bool receivedWholeFile(QNetworkReply *reply) const;
     // The plain words for a download folder that cannot hold `needed` bytes; empty when it can
@@ -136,9 +132,4 @@ private:
     QString spaceShortage;
     // Both routes share downloadBuffer and the target file, so only one download runs at once.
     bool downloadInProgress = false;
-    // The minimum speed of the Qt route: bytes received at moments of the running GET.
-    QPointer<QNetworkReply> activeDownload;
-    QTimer *speedCheck = nullptr;
-    QElapsedTimer downloadClock;
-    QList<QPair<qint64, qint64>> speedSamples;
 };

@@ -72,6 +72,11 @@ void FileManager::retryUpdateTransfer()
         return;
     }
     logTrace(QStringLiteral("FM: update file already in place, dismounting"));
+    dismountUpdateVolume();
+}
+
+void FileManager::dismountUpdateVolume()
+{
     if (!ejectVolume(updateVolumeName)) {
         qWarning() << "FM: Failed to eject device" << updateVolumeName;
         failUpdateTransfer();
@@ -159,13 +164,7 @@ void FileManager::transferUpdateFile()
     updateFileInPlace = true;
     logTrace(QStringLiteral("FM: renamed, dismounting"));
 
-    if (!ejectVolume(updateVolumeName)) {
-        qWarning() << "FM: Failed to eject device" << updateVolumeName;
-        failUpdateTransfer();
-        return;
-    }
-    logTrace(QStringLiteral("FM: dismounted OK"));
-    emit fileTransferComplete(true);
+    dismountUpdateVolume();
 }
 
 bool FileManager::copyFileToVolume(const QString &displayName, const QString &sourcePath)

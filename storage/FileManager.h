@@ -49,6 +49,8 @@ private:
     // Read-only volumes take no copy but can still be dismounted.
     QString findVolumeRootPath(const QString &displayName, bool writableOnly = true) const;
     void transferUpdateFile();
+    // The update's last step, after a copy and rename or for a file already in place.
+    void dismountUpdateVolume();
     bool copyFileToVolume(const QString &displayName, const QString &sourcePath);
     bool renameFileOnVolume(const QString &displayName, const QString &oldName,
                             const QString &newName);
