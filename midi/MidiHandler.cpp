@@ -146,7 +146,8 @@ bool MidiHandler::checkForTovikHost()
     if (inputIndex >= 0 && outputIndex >= 0) {
         if (connected)
             return true;
-        if (!guardedCall([&] { openInstrumentPorts(inputIndex, outputIndex); }))
+        if (!guardedCall(
+                [this, in = inputIndex, out = outputIndex] { openInstrumentPorts(in, out); }))
             return true;
         // Told to finish its update, the instrument reboots to apply it: the version it gives
         // before that is the old one, so it is asked once it is back.

@@ -164,7 +164,8 @@ void MidiHandler::onReenumerationTick()
     if (outputIndex < 0 || inputIndex < 0)
         return;
     detectTimer->stop();
-    if (!guardedCall([&] { openInstrumentPorts(inputIndex, outputIndex); })) {
+    if (!guardedCall(
+            [this, in = inputIndex, out = outputIndex] { openInstrumentPorts(in, out); })) {
         // Keep detecting within the same bounded pass rather than stall with nothing scheduled.
         detectTimer->start(MidiLink::detectIntervalMs);
         return;
