@@ -27,3 +27,20 @@ struct UpdaterParts
 
 // The parts of the real program: RtMidi, QStorageInfo, the desktop's dismount, our release server.
 UpdaterParts realUpdaterParts();
+
+// The parts made by another source of the three objects (the demo's simulated world), which
+// must outlive them; what that source is stays out of the program.
+template<typename Source> UpdaterParts updaterPartsFrom(Source &source)
+{
+    UpdaterParts parts;
+    parts.makeMidiHandler = [&source] {
+        return source.makeMidiHandler();
+    };
+    parts.makeDownloader = [&source] {
+        return source.makeDownloader();
+    };
+    parts.makeFileManager = [&source] {
+        return source.makeFileManager();
+    };
+    return parts;
+}

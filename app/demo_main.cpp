@@ -89,7 +89,7 @@ int main(int argc, char *argv[])
         auto world = std::make_shared<SimulatedWorld>(options);
         if (!world->isValid())
             qFatal("The demo cannot start: %s", qPrintable(world->errorString()));
-        UpdaterParts parts = world->parts();
+        UpdaterParts parts = updaterPartsFrom(*world);
         provoke(*world, parts);
         parts.keepAlive = world;
         return parts;

@@ -1,4 +1,4 @@
-#include "storage/WidePath.h"
+#include "widepath/WidePath.h"
 
 #include <windows.h>
 

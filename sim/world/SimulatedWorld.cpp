@@ -1,9 +1,5 @@
 #include "sim/world/SimulatedWorld.h"
 
-#include "midi/MidiHandler.h"
-#include "release/Downloader.h"
-#include "storage/FileManager.h"
-
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -171,17 +167,17 @@ void SimulatedWorld::build()
         });
 }
 
-UpdaterParts SimulatedWorld::parts()
+std::unique_ptr<MidiHandler> SimulatedWorld::makeMidiHandler()
 {
-    UpdaterParts parts;
-    parts.makeMidiHandler = [this] {
-        return std::make_unique<MidiHandler>(tovik.backend(), tovik.usbIdLookup(), nullptr);
-    };
-    parts.makeDownloader = [this] {
-        return std::make_unique<Downloader>(releases.baseUrl());
-    };
-    parts.makeFileManager = [this] {
-        return new FileManager(&storage, &storage);
-    };
-    return parts;
+    return std::make_unique<MidiHandler>(tovik.backend(), tovik.usbIdLookup(), nullptr);
+}
+
+std::unique_ptr<Downloader> SimulatedWorld::makeDownloader()
+{
+    return std::make_unique<Downloader>(releases.baseUrl());
+}
+
+FileManager *SimulatedWorld::makeFileManager()
+{
+    return new FileManager(&storage, &storage);
 }

@@ -1,14 +1,18 @@
 #pragma once
 
-#include "app/UpdaterParts.h"
+#include "midi/MidiHandler.h"
+#include "release/Downloader.h"
 #include "sim/instrument/SimulatedInstrument.h"
 #include "sim/server/ReleaseServer.h"
 #include "sim/volumes/SimulatedVolumes.h"
+#include "storage/FileManager.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <memory>
 
 // Everything the program meets outside itself, simulated where this machine has no real one:
 // the instrument, its two volumes (folders in a temporary directory) and the maker's release
@@ -42,9 +46,12 @@ public:
     bool isValid() const;
     QString errorString() const { return error; }
 
-    // The parts for Updater: the simulated MIDI backend and USB lookup, the simulated volumes
-    // with their dismount, a Downloader pointed at the loopback server.
-    UpdaterParts parts();
+    // The objects the program makes of the world (updaterPartsFrom in app/UpdaterParts.h): a
+    // MidiHandler on the simulated backend and USB lookup, a FileManager on the simulated volumes
+    // and their dismount, a Downloader pointed at the loopback server.
+    std::unique_ptr<MidiHandler> makeMidiHandler();
+    std::unique_ptr<Downloader> makeDownloader();
+    FileManager *makeFileManager();
 
     SimulatedInstrument &instrument() { return tovik; }
     SimulatedVolumes &volumes() { return storage; }

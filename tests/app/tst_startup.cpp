@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
         const bool quits = argc >= 3 && qstrcmp(argv[2], "--quit") == 0;
         return runUpdaterMain(argc, argv, [quits] {
             auto world = std::make_shared<SimulatedWorld>();
-            UpdaterParts parts = world->parts();
+            UpdaterParts parts = updaterPartsFrom(*world);
             parts.keepAlive = world;
             if (quits)
                 parts.afterLoad = [](auto &) {

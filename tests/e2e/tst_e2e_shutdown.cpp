@@ -1,4 +1,4 @@
-#include "Harness.h"
+#include "tests/support/Harness.h"
 
 #include "storage/FileManager.h"
 #include "tests/support/ChildRun.h"
@@ -30,7 +30,7 @@ int runChild(const QString &scenario, int argc, char *argv[])
     QElapsedTimer sinceQuit;
     const int result = runUpdaterMain(argc, argv, [&] {
         auto world = std::make_shared<SimulatedWorld>();
-        UpdaterParts parts = world->parts();
+        UpdaterParts parts = updaterPartsFrom(*world);
         parts.makeFileManager = [made = parts.makeFileManager] {
             FileManager *fileManager = made();
             QObject::connect(fileManager, &QObject::destroyed, [] { fileManagerFreed = true; });

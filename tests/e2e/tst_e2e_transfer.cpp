@@ -1,4 +1,4 @@
-#include "Harness.h"
+#include "tests/support/Harness.h"
 
 #include "diagnostics/Logging.h"
 #include "tests/support/FileBrowserDouble.h"

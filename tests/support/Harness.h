@@ -47,7 +47,7 @@ public:
     {
         registerWindowFonts();
         if (world.isValid())
-            updater = std::make_unique<Updater>(world.parts());
+            updater = std::make_unique<Updater>(updaterPartsFrom(world));
     }
 
     ~Harness()

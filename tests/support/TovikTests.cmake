@@ -1,10 +1,13 @@
 # The test environment: what several test folders share, and the functions that register tests.
 find_package(Qt6 REQUIRED COMPONENTS Test QuickTest)
 
-# The helpers are headers; the library runs moc once over those with signals and slots.
-add_library(tovik_test_support STATIC
+# What the test folders share, included as "tests/support/...": the helpers are headers, and the
+# library runs moc once over those with signals and slots. A test links the subsystems it tests
+# (LIBS) beyond the simulated world and diagnostics, which every test folder uses.
+tovik_add_library(tovik_test_support tests/support)
+target_sources(tovik_test_support PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h)
-target_link_libraries(tovik_test_support PUBLIC tovik tovik_sim Qt6::Test PRIVATE tovik_warnings)
+target_link_libraries(tovik_test_support PUBLIC tovik_sim tovik_diagnostics Qt6::Gui Qt6::Test)
 
 # tovik_add_qtest(<name> LABEL <folder> SOURCES <files...> [TIMEOUT <s>] [LIBS <targets...>]
 #                 [ENVIRONMENT <k=v...>] [WRAPPER <script>] [ARGS <arguments...>])
@@ -26,19 +29,4 @@ function(tovik_add_qtest name)
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_RUNTIME_DIR=${home}/run;TMPDIR=${home}/tmp;TOVIK_SOURCE_DIR=${PROJECT_SOURCE_DIR};${T_ENVIRONMENT}")
     file(MAKE_DIRECTORY ${home}/.config ${home}/run ${home}/tmp)
     file(CHMOD ${home}/run DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-endfunction()
-
-# tovik_add_fuzz_test(<name> LABEL <folder> SECONDS <n> [QT] SOURCES <files relative to the repo>)
-# Builds the target with clang's libFuzzer at test time and runs it for a bounded time.
-function(tovik_add_fuzz_test name)
-    cmake_parse_arguments(F "QT" "LABEL;SECONDS" "SOURCES" ${ARGN})
-    if(F_QT)
-        set(qt_flag --qt)
-    endif()
-    list(TRANSFORM F_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
-    add_test(NAME ${name}
-        COMMAND ${PROJECT_SOURCE_DIR}/tools/fuzz ${CMAKE_CURRENT_BINARY_DIR}/${name} ${F_SECONDS}
-                ${qt_flag} ${F_SOURCES})
-    math(EXPR budget "${F_SECONDS} + 240")
-    set_tests_properties(${name} PROPERTIES LABELS "${F_LABEL};fuzz" TIMEOUT ${budget})
 endfunction()

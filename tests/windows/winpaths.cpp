@@ -5,7 +5,7 @@
 #include "WinCheck.h"
 #include "release/DownloadFolder.h"
 #include "storage/DeviceFlush.h"
-#include "storage/WidePath.h"
+#include "widepath/WidePath.h"
 
 #include <io.h>
 

@@ -1,4 +1,4 @@
-#include "tests/e2e/Harness.h"
+#include "tests/support/Harness.h"
 
 #include "app/MainController.h"
 #include "release/Downloader.h"
