@@ -1,6 +1,6 @@
 #include "release/DownloadFolder.h"
 
-#include "storage/WidePath.h"
+#include "widepath/WidePath.h"
 
 #include <windows.h>
 
