@@ -1,5 +1,5 @@
 // The program's Qt-free file seams (release/DownloadFolder_win.cpp, storage/DeviceFlush_win.cpp,
-// storage/WidePath_win.cpp) under Wine, in a profile whose name is not ASCII: the paths arrive as
+// widepath/WidePath_win.cpp) under Wine, in a profile whose name is not ASCII: the paths arrive as
 // UTF-8, as the program hands them over, and must name the same files to Windows.
 
 #include "WinCheck.h"
