@@ -204,15 +204,19 @@ private slots:
     // up, and the acknowledgement timeout armed at the reopening releases nothing afterwards.
     void ackTimeoutEndsWithItsSequence()
     {
+        const LogWatch log;
         const qsizetype before = rig->recorder->events.size();
         const qint64 start = SignalRecorder::nowMs();
         rig->handler->sendTransferSysEx();
         rig->instrument->failNextSends(1);
         QTRY_VERIFY_WITH_TIMEOUT(!rig->openedAfter(start).isEmpty(), 4000);
         const qint64 found = rig->openedAfter(start).value(0);
-        QTest::qWait(firstSendDelayMs + lateMs);
+        // The first send after the reopening fails.
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("MH: RtMidi error (type 8 ): "), 1,
+                                  firstSendDelayMs + lateMs);
         rig->instrument->setNeverComesBack(true);
         rig->instrument->unplug();
+        // Nothing may follow the give-up, not even once that timeout has passed.
         QTest::qWait(
             int(found + firstSendDelayMs + ackTimeoutMs + lateMs - SignalRecorder::nowMs()));
         QCOMPARE(rig->recorder->events.mid(before),
