@@ -106,6 +106,11 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (scenario == "wer") {
+        // The core-file limits, soft and hard, this run starts with.
+        const rlimit limit{rlim_t(QByteArray(argv[argc - 2]).toULongLong()),
+                           rlim_t(QByteArray(argv[argc - 1]).toULongLong())};
+        if (argc != 4 || setrlimit(RLIMIT_CORE, &limit) != 0)
+            return 4;
         setupWerLocalDumps();
         return 0;
     }

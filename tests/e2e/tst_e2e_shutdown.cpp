@@ -19,6 +19,9 @@ constexpr int fileManagerLeft = 3, updateFinishMissing = 4, windowShownWhileFini
               waitedTooLong = 6;
 // Without an update to finish the run ends at once: room for a loaded machine.
 constexpr int quitWithinMs = 2000;
+// With one, at most its 750 ms start, a detection pass that finds the instrument at its last
+// tick (7050 ms), the first send 400 ms later and the 15 s acknowledgement timeout.
+constexpr int updateFinishLimitMs = 23200;
 
 int runChild(const QString &scenario, int argc, char *argv[])
 {
@@ -47,12 +50,12 @@ int runChild(const QString &scenario, int argc, char *argv[])
         // Counted as the bus took them: the last may go out just before the run ends.
         QObject::connect(qApp, &QCoreApplication::aboutToQuit, world.get(),
                          [&finishMessages, tovik = &world->instrument()] {
-                             finishMessages = tovik->receivedCount(
-                                 SimulatedInstrument::bytes(MIDI_SYSEX_UPDATE_FINISH));
+                             finishMessages =
+                                 tovik->receivedCount(SimulatedInstrument::bytes(updateFinish));
                          });
         QObject::connect(&world->instrument(), &SimulatedInstrument::messageHandled,
                          [&](const QByteArray &message) {
-                             if (message != SimulatedInstrument::bytes(MIDI_SYSEX_UPDATE_FINISH))
+                             if (message != SimulatedInstrument::bytes(updateFinish))
                                  return;
                              for (QWindow *window : QGuiApplication::topLevelWindows())
                                  finishedWithWindowShown |= window->isVisible();
@@ -90,14 +93,13 @@ int runChild(const QString &scenario, int argc, char *argv[])
         return result;
     if (!fileManagerFreed)
         return fileManagerLeft;
-    if (afterCopy && finishMessages != (backLate ? 1 : MidiLink::sendsPerConnection))
+    if (afterCopy && finishMessages != (backLate ? 1 : 3))
         return updateFinishMissing;
     if (finishedWithWindowShown)
         return windowShownWhileFinishing;
     // Only an update still to be finished keeps the run going, and never past its limit.
-    return sinceQuit.elapsed() <= (afterCopy ? MidiLink::updateFinishLimitMs : quitWithinMs)
-               ? 0
-               : waitedTooLong;
+    return sinceQuit.elapsed() <= (afterCopy ? updateFinishLimitMs : quitWithinMs) ? 0
+                                                                                   : waitedTooLong;
 }
 
 } // namespace

@@ -59,7 +59,7 @@ private slots:
         reachHome(h);
         QVERIFY_LAYOUT(h);
         enterTransferMode(h);
-        QCOMPARE(h.received(MIDI_SYSEX_TRANSFER_START) >= 2, true); // before and after the switch
+        QCOMPARE(h.received(transferStart), 2); // before and after the switch
 
         const std::pair<const char *, const char *> folders[] = {
             {"openProjectsButton", "projects"},
@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(dismountedOn, &h.updater->workerThread());
         QVERIFY(!h.world.volumes().isMounted("TOVIK"));
         QCOMPARE(h.world.volumes().dismountRequests().size(), 1);
-        QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= 1);
+        QCOMPARE(h.received(transferEnd), 1);
 
         // The flow can be repeated.
         enterTransferMode(h);
@@ -108,12 +108,12 @@ private slots:
                                 "open on it, then press DONE again."));
         expectFlow(h, true);
         QVERIFY(h.world.volumes().isMounted("TOVIK"));
-        QCOMPARE(h.received(MIDI_SYSEX_TRANSFER_END), 0);
+        QCOMPARE(h.received(transferEnd), 0);
 
         h.world.volumes().setDismountError("TOVIK", QString());
         finishTransfer(h);
         QVERIFY(!h.world.volumes().isMounted("TOVIK"));
-        QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= 1);
+        QCOMPARE(h.received(transferEnd), 1);
     }
 
     // Ejected in the file manager, or remounted read-only, before DONE: DONE still goes home.
@@ -128,7 +128,7 @@ private slots:
                 h.world.volumes().addVolume("TOVIK", h.world.volumeFolder("TOVIK"), {true, true});
             finishTransfer(h);
             QCOMPARE(h.world.volumes().dismountRequests().size(), 1); // the read-only one
-            QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= (readOnly ? 1 : 2));
+            QCOMPARE(h.received(transferEnd), readOnly ? 1 : 2);
         }
     }
 
@@ -163,7 +163,7 @@ private slots:
         QVERIFY(h.isShown("infoConnectText") && !h.isConnected());
         // Home again, with both actions, once the instrument is back.
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("transferButton"), foundWithinMs);
-        QTRY_COMPARE(h.received(MIDI_SYSEX_TRANSFER_END), atEnd ? 1 : 0);
+        QTRY_COMPARE(h.received(transferEnd), atEnd ? 1 : 0);
     }
 
     // Confirmed only after the third send, so the link is in its final wait when DONE comes, and
@@ -172,16 +172,15 @@ private slots:
     void lateConfirmationThenDone()
     {
         Harness h;
-        h.world.instrument().setReplyDelay(MidiLink::firstSendDelayMs +
-                                           MidiLink::resendIntervalMs * 2);
-        h.world.instrument().setReenumerationDelay(MidiLink::finalWaitMs);
+        h.world.instrument().setReplyDelay(sendMs(2));
+        h.world.instrument().setReenumerationDelay(3000); // the length of the final wait
         reachHome(h);
         enterTransferMode(h);
         QSignalSpy ended(&h.updater->midiHandler(), &MidiHandler::deviceReenumerationFinished);
         QVERIFY(h.click("completeTransferButton"));
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("updateButton"), flowWithinMs);
-        QVERIFY(h.received(MIDI_SYSEX_TRANSFER_END) >= 1);
-        QTest::qWait(MidiLink::ackTimeoutMs + 1000);
+        QCOMPARE(h.received(transferEnd), 3); // the confirmation came after the third
+        QTest::qWait(ackTimeoutMs + 1000);    // nothing more may happen
         QCOMPARE(ended.size(), 1);
         QVERIFY(h.isShown("updateButton"));
     }
@@ -193,12 +192,11 @@ private slots:
         reachHome(h);
         h.world.instrument().setConfirms(false);
         for (const bool atEnd : {false, true}) {
-            const SysExMessage &sent = atEnd ? MIDI_SYSEX_TRANSFER_END : MIDI_SYSEX_TRANSFER_START;
+            const SysExMessage &sent = atEnd ? transferEnd : transferStart;
             const int sentOnReturn = h.received(sent) + (atEnd ? 1 : 2);
             QVERIFY(h.click(atEnd ? "completeTransferButton" : "transferButton"));
             QTRY_VERIFY_WITH_TIMEOUT(h.received(sent) >= sentOnReturn, flowWithinMs);
-            h.world.instrument().bus()->instrumentSend(atEnd ? MIDI_SYSEX_TRANSFER_START
-                                                             : MIDI_SYSEX_TRANSFER_END);
+            h.world.instrument().bus()->instrumentSend(atEnd ? transferStart : transferEnd);
             QTRY_VERIFY_WITH_TIMEOUT(h.isShown(atEnd ? "updateButton" : "openProjectsButton"),
                                      flowWithinMs);
             expectFlow(h, !atEnd);
@@ -222,7 +220,7 @@ private slots:
         Harness h(options);
         h.world.instrument().setFaults(fault);
         h.world.instrument().plugIn();
-        QTest::qWait(3 * MidiLink::pollIntervalMs);
+        QTest::qWait(3 * pollIntervalMs); // three checks that must not connect
         QCOMPARE(h.indicator(), QStringLiteral("Looking for Tovik"));
         QVERIFY(!h.isConnected() && !h.isShown("updateButton"));
         h.world.instrument().setFaults({});

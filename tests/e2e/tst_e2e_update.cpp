@@ -77,7 +77,7 @@ class TestE2eUpdate : public QObject
                  QStringList{"tvxxfer.tvq"});
 
         // Back from its reboot, the instrument is told three times to finish the update.
-        QTRY_COMPARE_WITH_TIMEOUT(h.received(MIDI_SYSEX_UPDATE_FINISH), 3, flowWithinMs);
+        QTRY_COMPARE_WITH_TIMEOUT(h.received(updateFinish), 3, flowWithinMs);
     }
 
 private slots:
@@ -123,7 +123,7 @@ private slots:
         startUpdate(h);
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("genericProgressBar"), flowWithinMs);
         QVERIFY_LAYOUT(h);
-        QTRY_COMPARE_WITH_TIMEOUT(h.received(MIDI_SYSEX_UPDATE_MODE), 1, flowWithinMs);
+        QTRY_COMPARE_WITH_TIMEOUT(h.received(updateMode), 1, flowWithinMs);
         QVERIFY(download.numbers().size() > 1 && download.numbers().last() == 100);
 
         // The update volume appears only after the instrument has switched over.
@@ -197,7 +197,7 @@ private slots:
         QVERIFY(!h.isShown("startUpdateButton") && !h.isShown("genericProgressBar"));
         QVERIFY_LAYOUT(h);
         QTest::qWait(1000);
-        QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 0);
+        QCOMPARE(h.received(updateMode), 0);
         QVERIFY(!QFile::exists(h.world.volumeFolder("tovikupd") + "/tvxxfer.tvq"));
     }
 
@@ -397,7 +397,7 @@ private slots:
         QVERIFY(!h.isShown("tryAgainButton"));
         expectCompleted(h, fault == CopyFault::DismountRefusedOnce ? 2 : 1);
         QCOMPARE(log.count("FM: update try 2, at the user's request"), 1);
-        QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 1);
+        QCOMPARE(h.received(updateMode), 1);
         QTRY_VERIFY_WITH_TIMEOUT(h.text("infoText")
                                      .startsWith("Update complete! Tovik now runs "
                                                  "firmware Tvx1.6.0."),
@@ -448,7 +448,7 @@ private slots:
                                      .startsWith("Update complete! Tovik now runs "
                                                  "firmware Tvx1.6.0."),
                                  flowWithinMs);
-        QCOMPARE(h.received(MIDI_SYSEX_UPDATE_MODE), 0);
+        QCOMPARE(h.received(updateMode), 0);
         QCOMPARE(h.world.server().requestCount("GET", h.world.updateFileName()),
                  waiting == Waiting::WithoutCopy ? 1 : 0);
     }

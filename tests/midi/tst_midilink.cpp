@@ -7,7 +7,7 @@
 namespace {
 const QString throughPort = QStringLiteral("Midi Through:Midi Through Port-0 14:0");
 const QString tovikPort = QStringLiteral("Tovik:Tovik MIDI 1 20:0");
-constexpr int nextCheckMs = MidiLink::pollIntervalMs + lateMs;
+constexpr int nextCheckMs = pollIntervalMs + lateMs;
 } // namespace
 
 class TestMidiLink : public QObject
@@ -22,23 +22,23 @@ private slots:
         SimulatedRig rig;
         const qint64 start = SignalRecorder::nowMs();
         QVERIFY(rig.connectHandler());
-        QVERIFY_AT(rig.recorder->timeOf("deviceFound") - start, MidiLink::pollIntervalMs);
-        const QList<qint64> requests = rig.receivedAfter(MIDI_SYSEX_VERSION_REQUEST, start);
+        QVERIFY_AT(rig.recorder->timeOf("deviceFound") - start, pollIntervalMs);
+        const QList<qint64> requests = rig.receivedAfter(versionRequest, start);
         QCOMPARE(requests.size(), 1);
-        QVERIFY_AT(requests[0] - rig.openedAfter(start).value(0), MidiLink::versionRequestDelayMs);
+        QVERIFY_AT(requests[0] - rig.openedAfter(start).value(0), versionDelayMs);
 
         // Further checks while connected, or while absent, emit nothing, ask nothing, log nothing.
-        QTest::qWait(2 * MidiLink::pollIntervalMs + 200);
+        QTest::qWait(2 * pollIntervalMs + 200);
         rig.instrument->unplug();
         QVERIFY(rig.recorder->waitFor("deviceFound", 2, nextCheckMs));
-        QTest::qWait(MidiLink::pollIntervalMs + 200);
+        QTest::qWait(pollIntervalMs + 200);
         rig.instrument->setVersion(QStringLiteral("1.5.1"));
         rig.instrument->plugIn();
         QVERIFY(rig.recorder->waitFor("tovikReceivedVersion", 2, versionAskedMs + 2 * lateMs));
         QCOMPARE(rig.recorder->events,
                  QStringList({"deviceFound true", "tovikReceivedVersion 1.5.0", "deviceFound false",
                               "deviceFound true", "tovikReceivedVersion 1.5.1"}));
-        QCOMPARE(rig.receivedAfter(MIDI_SYSEX_VERSION_REQUEST, start).size(), 2);
+        QCOMPARE(rig.receivedAfter(versionRequest, start).size(), 2);
         // The list changed three times: inputs, then outputs, each name followed by a bar.
         const QString both = throughPort + '|' + tovikPort + '|', through = throughPort + '|';
         QCOMPARE(log.count("MIDI port list changed: "), 3);
@@ -61,7 +61,7 @@ private slots:
         SimulatedRig rig(false);
         rig.instrument->bus()->setInstrumentPorts(input, output);
         rig.makeHandler();
-        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, MidiLink::pollIntervalMs + nextCheckMs));
+        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, pollIntervalMs + nextCheckMs));
 
         // Connected first, then one side goes: the link closes and says so once.
         rig.instrument->bus()->setInstrumentPorts(true, true);
@@ -91,7 +91,7 @@ private slots:
         QCOMPARE(log.count("MH: MIDI service unavailable"), 1);
         QCOMPARE(log.count("error creating sequencer client object"), 1);
         // Nothing polls: the instrument stays unseen.
-        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, MidiLink::pollIntervalMs + nextCheckMs));
+        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, pollIntervalMs + nextCheckMs));
         QVERIFY(rig.instrument->received().isEmpty());
         // The real backend on a machine without a sequencer never throws either.
         const MidiHandler real(nullptr);
@@ -118,10 +118,10 @@ private slots:
         QCOMPARE(rig.recorder->count("deviceSetToTransferMode"), 1);
         QCOMPARE(log.count("] MH: RtMidi error (type 8 ): "), failures); // a message line
         QTest::qWait(nextCheckMs);
-        QCOMPARE(rig.receivedAfter(MIDI_SYSEX_UPDATE_MODE, sent).size(), delivered);
+        QCOMPARE(rig.receivedAfter(updateMode, sent).size(), delivered);
         QCOMPARE(rig.recorder->events.count("deviceFound true"), 2); // reconnected once
         // A reconnection is a mode switch: no version request follows it.
-        QCOMPARE(rig.receivedAfter(MIDI_SYSEX_VERSION_REQUEST, sent).size(), 0);
+        QCOMPARE(rig.receivedAfter(versionRequest, sent).size(), 0);
     }
 };
 

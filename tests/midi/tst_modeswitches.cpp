@@ -6,9 +6,7 @@
 #include "diagnostics/Logging.h"
 
 namespace {
-using MidiLink::ackTimeoutMs;
-using MidiLink::firstSendDelayMs;
-constexpr int nextCheckMs = MidiLink::pollIntervalMs + lateMs;
+constexpr int nextCheckMs = pollIntervalMs + lateMs;
 
 // One sequence started at `start`: reopened at the first detection tick, then its sends, ending
 // finishedAfterFound after the reopening.
@@ -63,14 +61,12 @@ private slots:
     {
         QTest::addColumn<TransferCase>("c");
         // The confirmation before the second send ends the sequence at that send's step.
-        QTest::newRow("confirmed before the second send")
-            << TransferCase{100, false, 1, sendMs(1), 1};
-        // Later than the third send: the final wait sees all three.
-        QTest::newRow("confirmed after the third send")
-            << TransferCase{sendMs(2) - firstSendDelayMs + 200, false, 3, finalWaitEndMs, 3};
-        QTest::newRow("never confirmed") << TransferCase{-1, false, 3, finalWaitEndMs, 1};
+        QTest::newRow("confirmed before the second send") << TransferCase{100, false, 1, 900, 1};
+        // Later than the third send (at 1400 ms): the final wait sees all three.
+        QTest::newRow("confirmed after the third send") << TransferCase{1200, false, 3, 4400, 3};
+        QTest::newRow("never confirmed") << TransferCase{-1, false, 3, 4400, 1};
         // A loop-back cable echoes the request, byte-identical to the confirmation.
-        QTest::newRow("loop-back cable") << TransferCase{-1, true, 1, sendMs(1), 1};
+        QTest::newRow("loop-back cable") << TransferCase{-1, true, 1, 900, 1};
     }
 
     void transferInAndOut()
@@ -81,7 +77,7 @@ private slots:
 
         for (const bool in : {true, false}) {
             const QString ack = in ? "transferSysExReceived" : "transferSysExEndReceived";
-            const SysExMessage &message = in ? MIDI_SYSEX_TRANSFER_START : MIDI_SYSEX_TRANSFER_END;
+            const SysExMessage &message = in ? transferStart : transferEnd;
             const qsizetype before = rig->recorder->events.size();
             const qint64 start = SignalRecorder::nowMs();
             if (in) {
@@ -108,7 +104,7 @@ private slots:
             QCOMPARE(rig->recorder->events.mid(before), expected);
         }
         // Polling is back; a switch asks for no version.
-        QCOMPARE(rig->receivedAfter(MIDI_SYSEX_VERSION_REQUEST, 0).size(), 1);
+        QCOMPARE(rig->receivedAfter(versionRequest, 0).size(), 1);
         rig->instrument->unplug();
         QVERIFY(rig->recorder->waitFor("deviceFound", 2, nextCheckMs));
     }
@@ -131,11 +127,11 @@ private slots:
 
         // Download fine, copy failed: the update-mode message went out, nothing follows it.
         rig->handler->fileDownloaded(true);
-        QCOMPARE(rig->receivedAfter(MIDI_SYSEX_UPDATE_MODE, start).size(), 1);
+        QCOMPARE(rig->receivedAfter(updateMode, start).size(), 1);
         rig->handler->transferComplete(false);
         QCOMPARE(log.count("TRACE transferComplete(success=false)"), 1);
         // Polling resumes: the instrument's departure into update mode is reported.
-        QTest::qWait(2 * MidiLink::pollIntervalMs + lateMs);
+        QVERIFY(rig->recorder->waitFor("deviceFound", 4, 2 * pollIntervalMs + lateMs));
         QCOMPARE(rig->recorder->events,
                  QStringList({"deviceFound true", "tovikReceivedVersion 1.5.0", "deviceFound false",
                               "deviceFound true", "tovikReceivedVersion 1.5.0",
@@ -161,8 +157,7 @@ private slots:
         rig->handler->fileDownloaded(true); // the volume shows only if update mode arrived
         QVERIFY(rig->recorder->waitFor("updateTransferDone", 1, 2000));
         // The sequence starts a while after the copy; update finish is sent three times.
-        verifySequence(*rig, copied + MidiLink::updateFinishDelayMs, MIDI_SYSEX_UPDATE_FINISH, 0,
-                       MidiLink::sendsPerConnection, finalWaitEndMs);
+        verifySequence(*rig, copied + updateFinishDelayMs, updateFinish, 0, 3, finalWaitEndMs);
 
         // The instrument reboots to apply the update; polling sees it go and come back, and asks.
         QVERIFY(rig->recorder->waitFor("tovikReceivedVersion", 2, 10000));
@@ -193,7 +188,7 @@ private slots:
         // The whole detection pass; no port reopened, nothing more sent.
         QVERIFY_AT(rig->recorder->timeOf("deviceReenumerationFinished") - start, detectionBudgetMs);
         QVERIFY(rig->openedAfter(start).isEmpty());
-        QCOMPARE(rig->receivedAfter(MIDI_SYSEX_TRANSFER_START, start).size(), 1);
+        QCOMPARE(rig->receivedAfter(transferStart, start).size(), 1);
 
         // Polling resumed with the link marked not connected, so no loss is reported; once the
         // instrument is whole again it is found and asked for its version.
@@ -209,15 +204,19 @@ private slots:
     // up, and the acknowledgement timeout armed at the reopening releases nothing afterwards.
     void ackTimeoutEndsWithItsSequence()
     {
+        const LogWatch log;
         const qsizetype before = rig->recorder->events.size();
         const qint64 start = SignalRecorder::nowMs();
         rig->handler->sendTransferSysEx();
         rig->instrument->failNextSends(1);
         QTRY_VERIFY_WITH_TIMEOUT(!rig->openedAfter(start).isEmpty(), 4000);
         const qint64 found = rig->openedAfter(start).value(0);
-        QTest::qWait(firstSendDelayMs + lateMs);
+        // The first send after the reopening fails.
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("MH: RtMidi error (type 8 ): "), 1,
+                                  firstSendDelayMs + lateMs);
         rig->instrument->setNeverComesBack(true);
         rig->instrument->unplug();
+        // Nothing may follow the give-up, not even once that timeout has passed.
         QTest::qWait(
             int(found + firstSendDelayMs + ackTimeoutMs + lateMs - SignalRecorder::nowMs()));
         QCOMPARE(rig->recorder->events.mid(before),
@@ -226,16 +225,13 @@ private slots:
 
     void sendErrorsRecreate_data()
     {
-        // Each error re-creates the objects; detection restarts a while later and finds it at once.
-        constexpr int recreatedMs =
-            firstSendDelayMs + MidiLink::redetectDelayMs + MidiLink::detectIntervalMs;
+        // Each error re-creates the objects; detection restarts 1500 ms later and finds it at
+        // the first tick: 1950 ms from the failed send to the next opening.
         QTest::addColumn<RecreateCase>("c");
-        QTest::newRow("one error") << RecreateCase{1, 2, recreatedMs + sendMs(1), 2};
-        // The error after the last re-creation schedules nothing; the timeout armed at the first
-        // reconnection releases.
-        constexpr int errors = MidiLink::recreateLimit + 1;
-        QTest::newRow("five errors")
-            << RecreateCase{errors, errors, firstSendDelayMs + ackTimeoutMs, 1};
+        QTest::newRow("one error") << RecreateCase{1, 2, 2850, 2};
+        // Four re-creations at most: the fifth error schedules nothing, and the timeout armed at
+        // the first reconnection releases.
+        QTest::newRow("five errors") << RecreateCase{5, 5, 15400, 1};
     }
 
     void sendErrorsRecreate()
@@ -251,14 +247,13 @@ private slots:
         const QList<qint64> opened = rig->openedAfter(start);
         QCOMPARE(opened.size(), c.openings);
         for (int i = 1; i < opened.size(); ++i)
-            QVERIFY_AT(opened[i] - opened[i - 1],
-                       firstSendDelayMs + MidiLink::redetectDelayMs + MidiLink::detectIntervalMs);
+            QVERIFY_AT(opened[i] - opened[i - 1], 1950);
         QVERIFY_AT(rig->recorder->timeOf("deviceReenumerationFinished") - opened[0],
                    c.finishedAfterFirstFoundMs);
         QCOMPARE(rig->recorder->events.mid(before),
                  QStringList({"transferSysExReceived", "deviceReenumerationFinished true"}));
         // Before the switch, and after the last re-creation when it succeeded.
-        QCOMPARE(rig->receivedAfter(MIDI_SYSEX_TRANSFER_START, start).size(), c.delivered);
+        QCOMPARE(rig->receivedAfter(transferStart, start).size(), c.delivered);
     }
 
     void missingObjectsNeverCrash()
@@ -284,7 +279,7 @@ private slots:
         rig->handler->onEjectCompleted(true);
         rig->handler->fileDownloaded(true);
         QTest::qWait(1000);
-        QVERIFY(rig->receivedAfter(MIDI_SYSEX_UPDATE_MODE, refused).isEmpty());
+        QVERIFY(rig->receivedAfter(updateMode, refused).isEmpty());
         rig->instrument->failNextConstructions(0);
         QVERIFY(rig->recorder->waitFor("deviceReenumerationFinished", 2, 9000));
         QCOMPARE(rig->recorder->events,

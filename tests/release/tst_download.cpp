@@ -44,12 +44,24 @@ enum class Setup {
     FolderInTheWay, // a folder where the file goes
     FillsDisk,      // the download folder on a 32 KiB disk, the size not known beforehand
 };
-enum class Outcome { Saved, Cached, CurlSaved, CurlFailed, Refused };
+// What the saved path holds after the download.
+enum class Left { Served, Existing, Nothing };
+struct DownloadCase
+{
+    ServeRule rule;
+    Setup setup;
+    QStringList events; // the outcome signals; an entry ending in '*' is a prefix
+    int gets;           // of the file; 2: two or more
+    Left left;
+    qint64 top = -1; // the last progress value of a download by Qt, -1: not checked
+    qsizetype size = 60000;
+    QString catalogueSize; // its "total_file_size"
+};
 } // namespace
 
 Q_DECLARE_METATYPE(ServeRule)
 Q_DECLARE_METATYPE(Setup)
-Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(DownloadCase)
 using Head = ServeRule::Head;
 using Body = ServeRule::Body;
 
@@ -168,78 +180,87 @@ void TestDownload::catalogueFromServer()
 
 void TestDownload::download_data()
 {
-    QTest::addColumn<ServeRule>("rule");
-    QTest::addColumn<qsizetype>("size");
-    QTest::addColumn<QString>("catalogueSize"); // its "total_file_size"
-    QTest::addColumn<Setup>("setup");
-    QTest::addColumn<Outcome>("outcome");
-    QTest::addColumn<QString>("curlFailure"); // how "Fallback failed: " goes on, or the refusal
-
-    const auto row = [](const char *name, ServeRule rule, Setup setup, Outcome outcome,
-                        const QString &curlFailure = QString(), qsizetype size = 60000,
-                        const QString &catalogueSize = QString()) {
-        QTest::newRow(name) << rule << size << catalogueSize << setup << outcome << curlFailure;
+    QTest::addColumn<DownloadCase>("c");
+    const auto row = [](const char *name, const ServeRule &rule, Setup setup,
+                        const QStringList &events, int gets, Left left, qint64 top = -1,
+                        qsizetype size = 60000, const QString &catalogueSize = QString()) {
+        QTest::newRow(name) << DownloadCase{rule, setup, events, gets,
+                                            left, top,   size,   catalogueSize};
     };
-    row("same size: no download", {}, Setup::SameSizeCopy, Outcome::Cached);
-    row("other size: downloaded again", {}, Setup::EarlierCopy, Outcome::Saved);
+    // "<saved>" is where the file is saved, "<name>" its name.
+    const auto end = [](bool success, const QString &path) {
+        return ended(success, path, "<name>");
+    };
+    const QStringList done = end(true, "<saved>");
+    const QStringList viaCurl = QStringList{hmm, "status true Download completed"} + done;
+    const auto curlFailed = [&end](const QString &reason) {
+        return QStringList{hmm, fallbackFailed + reason + '*'} + end(false, "<saved>");
+    };
+    const Left served = Left::Served, none = Left::Nothing;
+    row("same size: no download", {}, Setup::SameSizeCopy, done, 0, Left::Existing);
+    row("other size: downloaded again", {}, Setup::EarlierCopy, done, 1, served, 100);
     // A stale copy of the same size must not be trusted when the size is not announced.
-    row("head refused with 405", {Head::Refuse405}, Setup::SameSizeCopy, Outcome::Saved);
-    row("chunked without length", {Head::Normal, Body::Chunked}, Setup::None, Outcome::Saved);
-    row("compressed", {Head::Normal, Body::Deflate}, Setup::None, Outcome::Saved);
-    row("trickle", {Head::Normal, Body::Trickle, -1, 0, 8000, 100}, Setup::None, Outcome::Saved);
-    row("another user's file in the shared folder", {}, Setup::PlantedInSharedTemp, Outcome::Saved);
-    row("download folder made by another user", {}, Setup::PlantedFolder, Outcome::Saved);
-    row("the user's own file in a private temp folder", {}, Setup::OwnFileInTemp, Outcome::Saved);
+    row("head refused with 405", {Head::Refuse405}, Setup::SameSizeCopy, done, 1, served, 100);
+    // Without a known length a defined 0, never a division by 0.
+    row("chunked without length", {Head::Normal, Body::Chunked}, Setup::None, done, 1, served, 0);
+    row("compressed", {Head::Normal, Body::Deflate}, Setup::None, done, 1, served, 0);
+    row("trickle", {Head::Normal, Body::Trickle, -1, 0, 8000, 100}, Setup::None, done, 1, served,
+        100);
+    row("another user's file in the shared folder", {}, Setup::PlantedInSharedTemp, done, 1, served,
+        100);
+    row("download folder made by another user", {}, Setup::PlantedFolder, done, 1, served, 100);
+    row("the user's own file in a private temp folder", {}, Setup::OwnFileInTemp, done, 1, served,
+        100);
     row("name with # % and blanks, on both routes", {Head::Normal, Body::NotFound404, 1},
-        Setup::NameWithHash, Outcome::CurlSaved);
+        Setup::NameWithHash, viaCurl, 2, served);
     // Large enough to reach the disk while it arrives.
-    row("large, over a link at .part", {}, Setup::LinkAtPart, Outcome::Saved, "",
+    row("large, over a link at .part", {}, Setup::LinkAtPart, done, 1, served, 100,
         5 * 1024 * 1024 + 123);
 
     const ServeRule rule{Head::Normal, Body::NotFound404, -1};
-    row("404 always, curl refuses the error page", rule, Setup::None, Outcome::CurlFailed,
-        "curl: (22) The requested URL returned error: 404");
+    row("404 always, curl refuses the error page", rule, Setup::None,
+        curlFailed("curl: (22) The requested URL returned error: 404"), 2, none);
     // curl that cannot be started must still end the download, with the reason.
-    row("curl not installed", rule, Setup::CurlMissing, Outcome::CurlFailed);
+    row("curl not installed", rule, Setup::CurlMissing, curlFailed(""), 1, none);
     // Qt reports a connection cut off mid-body either as an error or, after a reset, as a
     // normal end with too few bytes; both must end on the fallback.
-    row("closed mid-body", {Head::Normal, Body::ShortThenClose, 1, 30000}, Setup::None,
-        Outcome::CurlSaved);
+    row("closed mid-body", {Head::Normal, Body::ShortThenClose, 1, 30000}, Setup::None, viaCurl, 2,
+        served);
     // Chunked framing with a Content-Length that disagrees: Qt reports no error, only the
     // count of bytes shows that this is not the announced file.
     row("more bytes than announced", {Head::Normal, Body::ChunkedWrongLength, 1, 0, 0, 0, 10000},
-        Setup::None, Outcome::CurlSaved);
+        Setup::None, viaCurl, 2, served);
     row("reset mid-body on both routes", {Head::Normal, Body::DropMidBody}, Setup::None,
-        Outcome::CurlFailed, "curl: (");
+        curlFailed("curl: ("), 2, none);
     // Without a Content-Length only the HEAD's length shows that the body ended early.
     row("ends early without a length on the Qt route",
-        {Head::Normal, Body::NoContentLength, 1, 30000}, Setup::None, Outcome::CurlSaved);
+        {Head::Normal, Body::NoContentLength, 1, 30000}, Setup::None, viaCurl, 2, served);
     row("ends early without a length on both routes, earlier copy kept",
-        {Head::Normal, Body::NoContentLength, -1, 30000}, Setup::EarlierCopy, Outcome::CurlFailed,
-        "the downloaded file has 30000 bytes instead of 60000");
-    // A captive portal's page with a fitting Content-Length, where the catalogue says more.
+        {Head::Normal, Body::NoContentLength, -1, 30000}, Setup::EarlierCopy,
+        curlFailed("the downloaded file has 30000 bytes instead of 60000"), 2, Left::Existing);
     // Both routes report it: first the save, then curl.
-    row("folder in the way", {}, Setup::FolderInTheWay, Outcome::CurlFailed,
-        "the file could not be saved: ");
-    row("catalogue size disagrees", {}, Setup::None, Outcome::CurlFailed,
-        "the downloaded file has 203 bytes instead of 60000", 203, "60000");
+    row("folder in the way", {}, Setup::FolderInTheWay,
+        end(false, "<saved>") + curlFailed("the file could not be saved: "), 2, none);
+    // A captive portal's page with a fitting Content-Length, where the catalogue says more.
+    row("catalogue size disagrees", {}, Setup::None,
+        curlFailed("the downloaded file has 203 bytes instead of 60000"), 2, none, -1, 203,
+        "60000");
     // A length of 0 is no size, and an answer without a body is no update, on either route.
-    row("head says 0 bytes", {Head::ZeroLength}, Setup::None, Outcome::Saved);
+    row("head says 0 bytes", {Head::ZeroLength}, Setup::None, done, 1, served, 100);
     row("204 without a size", {Head::NoContentLength, Body::NoContent204}, Setup::None,
-        Outcome::CurlFailed, "the downloaded file is empty");
-    row("empty file", {}, Setup::None, Outcome::CurlFailed, "the downloaded file is empty", 0);
-    row("disk full while saving", {Head::NoContentLength}, Setup::FillsDisk, Outcome::Refused,
-        "There is not enough space for the update in ");
+        curlFailed("the downloaded file is empty"), 2, none);
+    row("empty file", {}, Setup::None, curlFailed("the downloaded file is empty"), 2, none, -1, 0);
+    // The failed save names no file: the HEAD reply told no size.
+    row("disk full while saving", {Head::NoContentLength}, Setup::FillsDisk,
+        end(false, "") + QStringList{"status false There is not enough space for the update in *"} +
+            end(false, "<saved>"),
+        1, none);
 }
 
 void TestDownload::download()
 {
-    QFETCH(ServeRule, rule);
-    QFETCH(qsizetype, size);
-    QFETCH(QString, catalogueSize);
-    QFETCH(Setup, setup);
-    QFETCH(Outcome, outcome);
-    QFETCH(QString, curlFailure);
+    QFETCH(DownloadCase, c);
+    const Setup setup = c.setup;
 
     // curl must write into the download folder, never into the working directory.
     QTemporaryDir workingDir;
@@ -253,15 +274,15 @@ void TestDownload::download()
         qputenv("PATH", previousPath);
     });
     const QString name = setup == Setup::NameWithHash ? QStringLiteral("fw #1%3F.tvq") : fw;
-    const QByteArray served = firmwareBytes(size, 3);
+    const QByteArray served = firmwareBytes(c.size, 3);
     // A temporary folder that only we may use, such as the runtime directory.
     QVERIFY(setup != Setup::OwnFileInTemp || ::chmod(qPrintable(QDir::tempPath()), 0700) == 0);
-    OneRelease r(served, name, ReleaseServer::Mode::Plain, catalogueSize);
-    r.server.setRule(name, rule);
+    OneRelease r(served, name, ReleaseServer::Mode::Plain, c.catalogueSize);
+    r.server.setRule(name, c.rule);
     const QString folder = r.downloader.downloadDirectory;
     const QString path = folder + '/' + name;
     const QString victim = QDir::tempPath() + "/victim";
-    const QByteArray existing(setup == Setup::EarlierCopy ? 1000 : size, 'x');
+    const QByteArray existing(setup == Setup::EarlierCopy ? 1000 : c.size, 'x');
     // Our own folder with what an earlier run left, or one that someone else made.
     QVERIFY(setup == Setup::PlantedInSharedTemp ||
             (setup == Setup::PlantedFolder ? QDir().mkpath(folder) && plantAsNobody(folder)
@@ -284,33 +305,26 @@ void TestDownload::download()
         if (small)
             QProcess::execute("umount", {"-l", folder});
     });
-    const int outcomes = setup == Setup::FolderInTheWay || setup == Setup::FillsDisk ? 2 : 1;
+    const int outcomes = int(c.events.filter(QRegularExpression("^transfer ")).size());
     QVERIFY(r.download(outcomes));
     // A fresh folder of ours when someone else holds the usual one; theirs is left as it was.
     const QString used = r.downloader.downloadDirectory;
     QCOMPARE(used != folder, setup == Setup::PlantedFolder);
     QVERIFY(setup != Setup::PlantedFolder || fileBytes(path) == existing);
     const QString saved = used + '/' + name;
-
-    const bool success =
-        outcome == Outcome::Saved || outcome == Outcome::Cached || outcome == Outcome::CurlSaved;
-    const QStringList before =
-        outcome == Outcome::CurlSaved    ? QStringList{hmm, "status true Download completed"}
-        : outcome == Outcome::CurlFailed ? QStringList{hmm, fallbackFailed + curlFailure + '*'}
-        : outcome == Outcome::Refused    ? QStringList{"status false " + curlFailure + '*'}
-                                         : QStringList();
-    // The failed save names the file only where the HEAD reply had told its size.
-    const QString savedAs = rule.head == Head::NoContentLength ? QString() : saved;
-    VERIFY_EVENTS(r.outcomes.events, (outcomes > 1 ? ended(false, savedAs, name) : QStringList()) +
-                                         before + ended(success, saved, name));
+    VERIFY_EVENTS(r.outcomes.events,
+                  c.events.replaceInStrings("<saved>", saved).replaceInStrings("<name>", name));
+    // A failure always says why.
+    const bool success = c.events.last() == "transfer true";
     QVERIFY(success ||
             r.outcomes.events.value(r.outcomes.events.size() - 3).size() > fallbackFailed.size());
     // No late second report, e.g. from the process object.
     QVERIFY(!r.ended(outcomes + 1, 300));
     // Neither an error page nor a cut file is ever presented as the update file, a failed
     // attempt leaves an earlier complete copy as it was, and no link is followed.
-    const bool kept = outcome == Outcome::Cached || (!success && setup == Setup::EarlierCopy);
-    QCOMPARE(fileBytes(saved), kept ? existing : success ? served : QByteArray());
+    QCOMPARE(fileBytes(saved), c.left == Left::Existing ? existing
+                               : c.left == Left::Served ? served
+                                                        : QByteArray());
     QCOMPARE(QDir(used).entryList(QDir::Files),
              QFileInfo(saved).isFile() ? QStringList{name} : QStringList());
     // Nothing in the temporary location itself is taken or touched.
@@ -318,21 +332,17 @@ void TestDownload::download()
              setup != Setup::PlantedInSharedTemp && setup != Setup::OwnFileInTemp);
     QVERIFY(QDir(workingDir.path()).isEmpty());
     QCOMPARE(fileBytes(victim), QByteArray(setup == Setup::LinkAtPart ? "mine" : ""));
-    const int gets = outcome == Outcome::Cached                                          ? 0
-                     : outcome == Outcome::Saved || small || setup == Setup::CurlMissing ? 1
-                                                                                         : 2;
     // Qt may send a GET again on a fresh connection after the server closed one.
     const int gotten = r.server.requestCount("GET", name);
-    QVERIFY2(gets < 2 ? gotten == gets : gotten >= gets, qPrintable(QString::number(gotten)));
+    QVERIFY2(c.gets < 2 ? gotten == c.gets : gotten >= c.gets, qPrintable(QString::number(gotten)));
     const QList<qint64> progress = r.progress.numbers();
-    QVERIFY(gets > 0 || progress.isEmpty());
-    if (outcome != Outcome::Saved)
+    QVERIFY(c.gets > 0 || progress.isEmpty());
+    if (c.top < 0)
         return;
-    // One signal per chunk; without a known length a defined 0, never a division by 0.
-    const qint64 top = rule.body == Body::Chunked || rule.body == Body::Deflate ? 0 : 100;
-    QVERIFY(progress.size() >= (rule.body == Body::Trickle ? 5 : 1));
+    // One signal per chunk, rising to the row's last value.
+    QVERIFY(progress.size() >= (c.rule.body == Body::Trickle ? 5 : 1));
     QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
-    QCOMPARE(progress.last(), top);
+    QCOMPARE(progress.last(), c.top);
 }
 
 void TestDownload::startBeforeCatalogue_data()

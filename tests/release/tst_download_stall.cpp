@@ -14,11 +14,12 @@ private slots:
     void initTestCase() { initLogging(QStringLiteral("test")); }
     void silentServersAreGivenUp()
     {
-        // Qt's coarse timers may fire up to 5 % early; our speed check looks once a second, curl's
-        // speed is its average over the last five seconds, and a loaded machine adds a little.
-        constexpr qint64 limitMs = transferInactivityLimitMs, lateMs = 10000;
-        const auto afterLimit = [](qint64 ms) {
-            return ms >= limitMs * 95 / 100 && ms < limitMs + lateMs;
+        // Qt rounds a timer this long to a whole second, so it may end up to half a second
+        // early; curl's speed is its average over the last five seconds, so it gives up later,
+        // and after a burst later still; a loaded machine adds a little.
+        constexpr qint64 limitMs = 60000, earlyMs = 1000, lateMs = 2000, curlLateMs = 8000;
+        const auto afterLimit = [](qint64 ms, bool curl = false) {
+            return ms >= limitMs - earlyMs && ms < limitMs + (curl ? curlLateMs : lateMs);
         };
         const QString dir = emptiedPrivateTempDir();
         QVERIFY2(!dir.isEmpty(), qPrintable(QDir::tempPath()));
@@ -63,9 +64,10 @@ private slots:
             return r.outcomes.times.last() - started;
         };
         const QString folder = body.downloader.downloadDirectory;
-        QString times;
+        QString times = "first and last outcome, A to F:";
         for (OneRelease *r : all)
-            times += r->outcomes.events.join(" | ") + ' ' + QString::number(last(*r)) + '\n';
+            times +=
+                QStringLiteral(" %1/%2").arg(r->outcomes.times.first() - started).arg(last(*r));
         const auto done = [&](const QString &name) {
             return QStringList{QStringLiteral("finished true %1/%2 %2").arg(folder, name),
                                "transfer true"};
@@ -73,7 +75,7 @@ private slots:
         // Qt gives up after the limit (the first outcome), then curl after the limit again.
         const auto bothRoutesGaveUp = [&](const OneRelease &r, const QString &name) {
             const qint64 qtEnded = r.outcomes.times.first() - started;
-            return afterLimit(qtEnded) && afterLimit(last(r) - qtEnded) &&
+            return afterLimit(qtEnded) && afterLimit(last(r) - qtEnded, true) &&
                    eventsMatch(r.outcomes.events,
                                {"status true Hmm, the download didn\u2019t go through",
                                 "status false Fallback failed: curl: (28)*",
@@ -97,7 +99,7 @@ private slots:
         QCOMPARE(head.outcomes.events, done("head.tvq"));
         QCOMPARE(fileBytes(folder + "/head.tvq"), firmware);
         // D: a slow transfer is not a stalled one: its 16 pieces 5 s apart arrive whole.
-        QVERIFY2(last(slow) >= 16 * 5000 * 95 / 100 && last(slow) < 16 * 5000 + lateMs,
+        QVERIFY2(last(slow) >= 16 * 5000 - earlyMs && last(slow) < 16 * 5000 + lateMs,
                  qPrintable(times));
         QCOMPARE(slow.outcomes.events, done("slow.tvq"));
         QCOMPARE(slow.progress.numbers().size(), 16);

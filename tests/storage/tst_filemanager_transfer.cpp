@@ -211,7 +211,8 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
     done.listen(&f.harness, &WorkerHarness::fileTransferComplete, "done");
     emit f.harness.downloadFinished(true, source, "fw.tvq");
 
-    // Looks at 0, 3, 6 and 9 s miss it; the fifth, at about 12 s, finds it.
+    // Looks at 0, 3, 6 and 9 s miss it; the fifth, at 12 s, finds it (Qt's coarse timers may
+    // fire 5 % early, a loaded machine adds a little).
     QElapsedTimer clock;
     const auto tookMs = [&](qint64 from, qint64 to) {
         const qint64 ms = clock.restart();
@@ -224,7 +225,7 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
         looksBeforeMount = f.volumes.lookupCount();
         f.volumes.present("tovikupd");
     });
-    QVERIFY(done.waitFor("done", 1, 20000) && tookMs(11000, 15000));
+    QVERIFY(done.waitFor("done", 1, 20000) && tookMs(11400, 13500));
     QCOMPARE(looksBeforeMount, 4);
     // The milestones, each a trace line after its timestamp.
     QCOMPARE(
@@ -236,7 +237,7 @@ void TestFileManagerTransfer::waitsForTheUpdateVolume()
     f.volumes.resetCounters();
     clock.restart();
     emit f.harness.deviceSetToTransferMode();
-    QVERIFY(done.waitFor("done", 2, 25000) && tookMs(14000, 19000));
+    QVERIFY(done.waitFor("done", 2, 25000) && tookMs(14250, 16500));
     QCOMPARE(f.volumes.lookupCount(), 6);
     // The counter stays where the give-up left it: the next start looks once and reports at
     // once.

@@ -9,23 +9,35 @@
 
 #include <memory>
 
-// The link's timings as a test waits for them, from the program's own constants. lateMs: room
-// for a loaded two-core machine, yet less than any step of a sequence; timers never fire early
-// (5 ms for coarse rounding).
+// The link's numbers, written out once: an expectation computed from the program's own
+// constants could not fail. lateMs: room for a loaded two-core machine, yet less than any step
+// of a sequence; timers never fire early (5 ms for coarse rounding).
 constexpr int lateMs = 150;
+constexpr int pollIntervalMs = 1000;     // the check for the instrument outside a switch
+constexpr int versionDelayMs = 800;      // from the opening to the version request
+constexpr int updateFinishDelayMs = 750; // from the successful copy to its sequence
+constexpr int firstSendDelayMs = 400;    // from a reopening to the first send
+constexpr int ackTimeoutMs = 15000;      // from the first send to the release
 // A handler's first check finds a plugged instrument; the version request follows the opening.
-constexpr int versionAskedMs = MidiLink::pollIntervalMs + MidiLink::versionRequestDelayMs;
-// A mode switch reopens the ports at the first detection tick when the instrument is back...
-constexpr int reopenedMs = MidiLink::detectionStartDelayMs + MidiLink::detectIntervalMs;
-// ...and gives up after the last tick when it is not.
-constexpr int detectionBudgetMs =
-    MidiLink::detectionStartDelayMs + (MidiLink::detectTickLimit + 1) * MidiLink::detectIntervalMs;
-// From a reopening: the n-th send (from 0), and the end of the final wait after the last send.
+constexpr int versionAskedMs = 1800;
+// A mode switch reopens the ports at the first 50 ms detection tick, 2000 ms after the switch,
+// when the instrument is back, and gives up after the 100th tick when it is not.
+constexpr int reopenedMs = 2050;
+constexpr int detectionBudgetMs = 7050;
+// From a reopening: the n-th send (from 0), 500 ms apart, and the end of the 3000 ms final wait
+// after the third send.
 constexpr int sendMs(int n)
 {
-    return MidiLink::firstSendDelayMs + n * MidiLink::resendIntervalMs;
+    return firstSendDelayMs + n * 500;
 }
-constexpr int finalWaitEndMs = sendMs(MidiLink::sendsPerConnection - 1) + MidiLink::finalWaitMs;
+constexpr int finalWaitEndMs = 4400;
+
+// The host's messages, byte for byte.
+inline const SysExMessage versionRequest{0xF0, 0x00, 0x03, 0x01, 0x02, 0x01, 0xF7};
+inline const SysExMessage transferStart{0xF0, 0x7E, 0x7F, 0x09, 0x03, 0xF7};
+inline const SysExMessage transferEnd{0xF0, 0x7E, 0x7F, 0x09, 0x04, 0xF7};
+inline const SysExMessage updateMode{0xF0, 0x00, 0x01, 0x03, 0x01, 0x01, 0xF7};
+inline const SysExMessage updateFinish{0xF0, 0x00, 0x01, 0x03, 0x01, 0x02, 0xF7};
 
 #define QVERIFY_AT(actual, expected)                                                               \
     QVERIFY2((actual) >= (expected)-5 && (actual) <= (expected) + lateMs,                          \
