@@ -18,7 +18,9 @@ Button {
     opacity: enabled ? 1 : 0.5
     font.family: "Poppins"
     font.bold: true
-    font.pixelSize: Math.max(height * captionShare, smallestCaption)
+    // Cut to whole pixels here: left to the int conversion, compiled and interpreted bindings
+    // would round differently.
+    font.pixelSize: Math.floor(Math.max(height * captionShare, smallestCaption))
     background: Rectangle {
         color: "black"
         border.color: "white"
