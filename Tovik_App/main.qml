@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
+import QtQml.Models 2.15
 
 ApplicationWindow {
     id: mainWindow
@@ -99,11 +100,8 @@ ApplicationWindow {
     }
 
     function showTransferMode(shown) {
-        openProjectsButton.visible = shown;
-        openDefinitionsButton.visible = shown;
+        folderButtons.visible = shown;
         completeTransferButton.visible = shown;
-        openGroovesButton.visible = shown;
-        openMidiFilesButton.visible = shown;
         transferInfoText.visible = shown;
     }
 
@@ -131,7 +129,7 @@ ApplicationWindow {
         resumeUpdateButton.visible = false;
         closeApplicationButton.visible = false;
         versionText.visible = false;
-        versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+        versionText.text = versionText.latestVersionLine;
         infoText.visible = false;
         if (!logoContainer.connected) {
             logoContainer.dotColor = "orange";
@@ -159,22 +157,13 @@ ApplicationWindow {
         }
     }
 
-    // The keyboard focus, drawn inside a button's frame; only while the keyboard is used.
-    component FocusFrame: Rectangle {
-        property Item control
-        anchors.fill: parent
-        anchors.margins: 5
-        color: "transparent"
-        border.color: "#44BACD"
-        border.width: 2
-        visible: control.visualFocus
-    }
-
-    // A button with takesFocus set is the main action of its screen: it takes the focus whenever
-    // it is shown and can be pressed.
-    component OutlinedButton: Button {
+    // The window's buttons, as wide as the logo and centred under it. One with takesFocus set is
+    // the main action of its screen: it takes the focus whenever it is shown and can be pressed.
+    // One with needsInstrument set cannot be pressed while the instrument is away.
+    component OutlinedButton: TovikButton {
         id: outlinedButton
         property bool takesFocus: false
+        property bool needsInstrument: false
         readonly property bool offered: visible && enabled
         onOfferedChanged: if (offered && takesFocus) mainWindow.focusStep(outlinedButton)
         onActiveFocusChanged: if (activeFocus) mainWindow.keyboardInUse = visualFocus
@@ -185,19 +174,18 @@ ApplicationWindow {
             if (event.accepted)
                 clicked();
         }
-        font.family: "Poppins"
-        font.bold: true
-        background: Rectangle {
-            color: "black"
-            border.color: "white"
-            border.width: 2
-            FocusFrame { control: outlinedButton }
-        }
+        enabled: !needsInstrument || logoContainer.connected
+        anchors.horizontalCenter: parent ? parent.horizontalCenter : undefined
+        width: logoContainer.width
     }
 
-    // Folder buttons and DONE draw their own label so that long captions wrap inside the frame.
+    // The transfer screen's buttons act on the instrument's storage, so they need it there; they
+    // draw their own label so that long captions wrap inside the frame.
     component WrappedLabelButton: OutlinedButton {
         id: wrappedButton
+        needsInstrument: true
+        proportion: 3.2
+        captionShare: 0.22
         contentItem: Text {
             text: wrappedButton.text
             font.family: "Poppins"
@@ -208,6 +196,16 @@ ApplicationWindow {
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
+    }
+
+    // One layer of the logo, filling its box, kept sharp at twice the box's size.
+    component LogoLayer: Image {
+        anchors.fill: parent
+        smooth: true
+        fillMode: Image.PreserveAspectFit
+        layer.enabled: true
+        layer.smooth: true
+        sourceSize: Qt.size(Math.round(width * 2), Math.round(height * 2))
     }
 
     Rectangle {
@@ -228,33 +226,19 @@ ApplicationWindow {
         height: width
         color: "transparent"
 
-        Image {
+        LogoLayer {
             id: backgroundImage
             objectName: "backgroundImage"
             Accessible.role: Accessible.Graphic
             Accessible.name: "Tovik logo"
-            anchors.fill: parent
             source: "qrc:/icons/icons/logo_middle.png"
-            smooth: true
-            fillMode: Image.PreserveAspectFit
-            layer.enabled: true
-            layer.smooth: true
-            sourceSize: Qt.size(Math.round(logoContainer.width * 2),
-                                Math.round(logoContainer.height * 2))
         }
 
-        Image {
+        LogoLayer {
             objectName: "foregroundImage"
             // The ring of the same logo.
             Accessible.ignored: true
-            anchors.fill: parent
             source: "qrc:/icons/icons/logo_circle.png"
-            smooth: true
-            fillMode: Image.PreserveAspectFit
-            layer.enabled: true
-            layer.smooth: true
-            sourceSize: Qt.size(Math.round(logoContainer.width * 2),
-                                Math.round(logoContainer.height * 2))
         }
 
         Row {
@@ -277,11 +261,9 @@ ApplicationWindow {
                 color: logoContainer.dotColor
             }
 
-            Text {
+            TovikText {
                 id: connectionlabel
                 objectName: "connectionlabel"
-                Accessible.role: Accessible.StaticText
-                Accessible.name: text
                 Accessible.focusable: true
                 // Read first, while the instrument is looked for.
                 focus: true
@@ -289,7 +271,6 @@ ApplicationWindow {
                 color: logoContainer.labelColor
                 horizontalAlignment: Text.AlignHCenter
                 renderType: Text.NativeRendering
-                font.family: "Poppins"
                 font.pixelSize: Math.max(9, Math.round(logoContainer.width * 0.06))
             }
         }
@@ -299,13 +280,9 @@ ApplicationWindow {
         id: updateButton
         objectName: "updateButton"
         takesFocus: true
-        visible: false
+        captionShare: 0.35
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.1
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3
-        font.pixelSize: Math.max(height * 0.35, 1)
         text: "Update"
         onClicked: {
             updateButton.visible = false;
@@ -323,13 +300,9 @@ ApplicationWindow {
     OutlinedButton {
         id: transferButton
         objectName: "transferButton"
-        visible: false
+        captionShare: 0.35
         anchors.top: updateButton.bottom
         anchors.topMargin: mainWindow.height * 0.02
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3
-        font.pixelSize: Math.max(height * 0.35, 1)
         text: "Transfer"
         onClicked: {
             mainWindow.inReenumeration = true;
@@ -352,10 +325,9 @@ ApplicationWindow {
         height: 120
     }
 
-    Text {
+    TovikText {
         id: versionText
         objectName: "versionText"
-        Accessible.role: Accessible.StaticText
         // The animation's frames are not read out one by one, nor the texts that the end of the
         // wait sets before the next screen has taken the focus.
         Accessible.name: mainWindow.inReenumeration && mainWindow._loadingBaseText !== ""
@@ -374,18 +346,17 @@ ApplicationWindow {
         textFormat: Text.PlainText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         elide: Text.ElideRight
-        color: "white"
-        font.family: "Poppins"
         font.bold: true
         font.pixelSize: Math.max(height * 0.15, 1)
         text: "Looking for the latest version or Tvx..."
+        // What it shows once the catalogue has answered, and again when a flow ends.
+        readonly property string latestVersionLine: "The latest available version is Tvx"
+                                                    + mainWindow.latestVersion
     }
 
-    Text {
+    TovikText {
         id: infoText
         objectName: "infoText"
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
         Accessible.focusable: true
         visible: false
         anchors.top: versionText.bottom
@@ -398,29 +369,23 @@ ApplicationWindow {
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         // Carries download status messages, curl's error output included: never rich text.
         textFormat: Text.PlainText
-        color: "white"
-        font.family: "Poppins"
         font.bold: true
         font.pixelSize: Math.max(height * 0.21, 1)
         text: updateWarning
         readonly property string updateWarning: "PLEASE MAKE SURE THAT TOVIK IS CONNECTED TO THE BREAKOUT MODULE AND THAT THE MIDI USB PORT IS NOT CONNECTED TO ANY DEVICE \n \n \n The update will take several minutes and Tovik might reboot multiple times during the process. \n \n  DO NOT UNPLUG power or disconnect the Breakout Module until the update is done"
     }
 
-    Text {
+    TovikText {
         id: infoConnectText
         objectName: "infoConnectText"
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
         // Not over the texts of an update that has ended: the user can only leave then.
-        visible: logoContainer.labelText !== "Tovik is connected" && !mainWindow.inRecovery
+        visible: !logoContainer.connected && !mainWindow.inRecovery
                  && !(mainWindow.update_started && closeApplicationButton.visible)
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.08
         anchors.horizontalCenter: parent.horizontalCenter
         width: logoContainer.width
         wrapMode: Text.WordWrap
-        color: "white"
-        font.family: "Poppins"
         font.bold: true
         font.pixelSize: Math.max(width * 0.038, 11)
         text: "1- Connect the USB-C to USB-A Tovik cable to the HOST port of Tovik (USB-C) and to the computer (USB-A).\n\n2- Ensure that the Breakout Module is connected to Tovik by using the USB-C to USB-C cable from the Module Output on Tovik to the USB-C port on the Breakout Module.\n\n3- Make sure that No cables are connected to the USB MIDI port of Tovik."
@@ -430,15 +395,9 @@ ApplicationWindow {
         id: startUpdateButton
         objectName: "startUpdateButton"
         takesFocus: true
-        visible: false
-        enabled: logoContainer.connected
-        opacity: logoContainer.connected ? 1 : 0.5
+        needsInstrument: true
         anchors.top: infoText.bottom
         anchors.topMargin: mainWindow.height * 0.2
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3
-        font.pixelSize: Math.max(height * 0.25, 1)
         text: "Start Update"
         Accessible.description: infoText.text
         onClicked: {
@@ -453,13 +412,8 @@ ApplicationWindow {
     OutlinedButton {
         id: tryAgainButton
         objectName: "tryAgainButton"
-        visible: false
         anchors.bottom: closeApplicationButton.top
         anchors.bottomMargin: mainWindow.height * 0.02
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3
-        font.pixelSize: Math.max(height * 0.25, 1)
         text: "Try Again"
         Accessible.description: infoText.visible ? infoText.text : ""
         onClicked: {
@@ -479,13 +433,8 @@ ApplicationWindow {
         id: closeApplicationButton
         objectName: "closeApplicationButton"
         takesFocus: true
-        visible: false
         anchors.top: infoText.bottom
         anchors.topMargin: mainWindow.height * 0.2
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3
-        font.pixelSize: Math.max(height * 0.25, 1)
         text: "EXIT"
         Accessible.description: infoText.visible ? infoText.text : ""
         onClicked: {
@@ -498,13 +447,8 @@ ApplicationWindow {
         id: resumeUpdateButton
         objectName: "resumeUpdateButton"
         takesFocus: true
-        visible: false
         anchors.top: infoText.bottom
         anchors.topMargin: mainWindow.height * 0.2
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3
-        font.pixelSize: Math.max(height * 0.25, 1)
         text: "Resume Update"
         Accessible.description: infoText.text
         // Not bound to the connection: in update mode the instrument is not on MIDI.
@@ -516,86 +460,54 @@ ApplicationWindow {
         }
     }
 
-    WrappedLabelButton {
-        id: openProjectsButton
-        objectName: "openProjectsButton"
-        takesFocus: true
+    // Transfer mode's folder buttons, shown and hidden together, one under the other.
+    Item {
+        id: folderButtons
         visible: false
-        enabled: logoContainer.connected
-        opacity: logoContainer.connected ? 1 : 0.5
         anchors.top: logoContainer.bottom
         anchors.topMargin: mainWindow.height * 0.08
         anchors.horizontalCenter: parent.horizontalCenter
         width: logoContainer.width
-        height: width / 3.2
-        font.pixelSize: Math.max(height * 0.22, 9)
-        text: "Open Projects"
-        Accessible.description: transferInfoText.text
-        onClicked: fileManagerBridge.openProjects()
+        height: childrenRect.height
+
+        // Instantiated rather than repeated: a Repeater's buttons would not be QObject
+        // descendants of the window, so a lookup by name (findChild) would miss them.
+        Instantiator {
+            model: [
+                {name: "openProjectsButton", text: "Open Projects", open: "openProjects"},
+                {name: "openDefinitionsButton", text: "Open Instruments",
+                 open: "openInstrumentDefinitions"},
+                {name: "openMidiFilesButton", text: "Open MIDI Files", open: "openMidiFiles"},
+                {name: "openGroovesButton", text: "Open Grooves", open: "openGrooves"}
+            ]
+            delegate: WrappedLabelButton {
+                id: folderButton
+                required property var modelData
+                required property int index
+                parent: folderButtons
+                objectName: modelData.name
+                // The first folder is where transfer mode starts; it explains the mode.
+                takesFocus: index === 0
+                Accessible.description: index === 0 ? transferInfoText.text : ""
+                visible: true
+                y: index * (height + mainWindow.height * 0.01)
+                smallestCaption: 9
+                text: modelData.text
+                onClicked: fileManagerBridge[folderButton.modelData.open]()
+            }
+        }
     }
 
-    WrappedLabelButton {
-        id: openDefinitionsButton
-        objectName: "openDefinitionsButton"
-        visible: false
-        enabled: logoContainer.connected
-        opacity: logoContainer.connected ? 1 : 0.5
-        anchors.top: openProjectsButton.bottom
-        anchors.topMargin: mainWindow.height * 0.01
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3.2
-        font.pixelSize: Math.max(height * 0.22, 9)
-        text: "Open Instruments"
-        onClicked: fileManagerBridge.openInstrumentDefinitions()
-    }
-
-    WrappedLabelButton {
-        id: openMidiFilesButton
-        objectName: "openMidiFilesButton"
-        visible: false
-        enabled: logoContainer.connected
-        opacity: logoContainer.connected ? 1 : 0.5
-        anchors.top: openDefinitionsButton.bottom
-        anchors.topMargin: mainWindow.height * 0.01
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3.2
-        font.pixelSize: Math.max(height * 0.22, 9)
-        text: "Open MIDI Files"
-        onClicked: fileManagerBridge.openMidiFiles()
-    }
-
-    WrappedLabelButton {
-        id: openGroovesButton
-        objectName: "openGroovesButton"
-        visible: false
-        enabled: logoContainer.connected
-        opacity: logoContainer.connected ? 1 : 0.5
-        anchors.top: openMidiFilesButton.bottom
-        anchors.topMargin: mainWindow.height * 0.01
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3.2
-        font.pixelSize: Math.max(height * 0.22, 9)
-        text: "Open Grooves"
-        onClicked: fileManagerBridge.openGrooves()
-    }
-
-    Text {
+    TovikText {
         id: transferInfoText
         objectName: "transferInfoText"
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
         readonly property string explanation: "Tovik is now in transfer mode. You can move files between Tovik and this computer. After you are done click the done button to finalize the transfer."
         visible: false
-        anchors.top: openGroovesButton.bottom
+        anchors.top: folderButtons.bottom
         anchors.topMargin: mainWindow.height * 0.04
         anchors.horizontalCenter: parent.horizontalCenter
         width: logoContainer.width
         wrapMode: Text.WordWrap
-        color: "white"
-        font.family: "Poppins"
         font.pixelSize: Math.max(width * 0.04, 12 * mainWindow.shrink)
         text: explanation
     }
@@ -603,15 +515,9 @@ ApplicationWindow {
     WrappedLabelButton {
         id: completeTransferButton
         objectName: "completeTransferButton"
-        visible: false
-        enabled: logoContainer.connected
-        opacity: logoContainer.connected ? 1 : 0.5
         anchors.top: transferInfoText.bottom
         anchors.topMargin: mainWindow.height * 0.02
-        anchors.horizontalCenter: parent.horizontalCenter
-        width: logoContainer.width
-        height: width / 3.2
-        font.pixelSize: Math.max(height * 0.22, 10)
+        smallestCaption: 10
         text: "DONE"
         Accessible.description: transferInfoText.text
         onClicked: {
@@ -675,7 +581,7 @@ ApplicationWindow {
             if (!mainWindow.inReenumeration || mainWindow.inTransferFlow)
                 return;
             mainWindow.stopLoading();
-            versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+            versionText.text = versionText.latestVersionLine;
             versionText.visible = false;
             mainWindow.inTransferFlow = true;
             updateButton.visible = false;
@@ -693,7 +599,7 @@ ApplicationWindow {
                 return;
             mainWindow.stopLoading();
             versionText.visible = false;
-            versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+            versionText.text = versionText.latestVersionLine;
             mainWindow.inTransferFlow = false;
             updateButton.visible = true;
             transferButton.visible = mainWindow.transferAllowed();
@@ -710,7 +616,7 @@ ApplicationWindow {
                 return;
             mainWindow.stopLoading();
             versionText.visible = false;
-            versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+            versionText.text = versionText.latestVersionLine;
             mainWindow.showTransferMode(false);
             mainWindow.inTransferFlow = false;
             mainWindow.inReenumeration = false;
@@ -723,7 +629,7 @@ ApplicationWindow {
         function onLatestVersionFetched(version) {
             mainWindow.latestVersion = version;
             if (!mainWindow.inRecovery)
-                versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+                versionText.text = versionText.latestVersionLine;
         }
         function onDownloadingProgressBar(progress) {
             genericProgressBar.percentage = mainWindow.clampPercentage(progress);
@@ -742,7 +648,7 @@ ApplicationWindow {
                 console.log("The latest version is already installed!");
             } else {
                 // Another instrument, one that needs the update, was connected.
-                versionText.text = "The latest available version is Tvx" + mainWindow.latestVersion;
+                versionText.text = versionText.latestVersionLine;
                 infoText.text = infoText.updateWarning;
             }
             mainWindow.update_available = !flag;
