@@ -5,6 +5,7 @@
 #include "midi/SysExMessage.h"
 #include "sim/world/SimulatedWorld.h"
 #include "tests/support/SimulatedRig.h"
+#include "tests/support/VolumeFaults.h"
 
 #include <QQmlApplicationEngine>
 #include <QQmlProperty>
@@ -84,7 +85,7 @@ public:
 
     int received(const SysExMessage &message) const
     {
-        return world.instrument().receivedCount(SimulatedInstrument::bytes(message));
+        return sent.receivedCount(SimulatedInstrument::bytes(message));
     }
 
     // What is drawn outside the window at its smallest, its largest and two sizes between (a
@@ -115,6 +116,9 @@ public:
 
     SimulatedWorld::Options options;
     mutable SimulatedWorld world;
+    // What the instrument's bus took, from the world's start.
+    MidiBusFaults sent{world.instrument().bus()};
+    VolumeFaults volumeFaults{world.volumes()};
     std::unique_ptr<Updater> updater;
 };
 

@@ -45,11 +45,12 @@ int runChild(const QString &scenario, int argc, char *argv[])
         if (backLate)
             world->instrument().setFaults(SimulatedInstrument::ReturnAfterDetectionBudget);
         // Counted as the bus took them: the last may go out just before the run ends.
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, world.get(),
-                         [&finishMessages, tovik = &world->instrument()] {
-                             finishMessages = tovik->receivedCount(
-                                 SimulatedInstrument::bytes(MIDI_SYSEX_UPDATE_FINISH));
-                         });
+        QObject::connect(
+            qApp, &QCoreApplication::aboutToQuit, world.get(),
+            [&finishMessages, sent = std::make_shared<MidiBusFaults>(world->instrument().bus())] {
+                finishMessages =
+                    sent->receivedCount(SimulatedInstrument::bytes(MIDI_SYSEX_UPDATE_FINISH));
+            });
         QObject::connect(&world->instrument(), &SimulatedInstrument::messageHandled,
                          [&](const QByteArray &message) {
                              if (message != SimulatedInstrument::bytes(MIDI_SYSEX_UPDATE_FINISH))

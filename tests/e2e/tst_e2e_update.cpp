@@ -72,7 +72,7 @@ class TestE2eUpdate : public QObject
         QFile copied(h.world.volumeFolder("tovikupd") + "/tvxxfer.tvq");
         QVERIFY(copied.open(QIODevice::ReadOnly));
         QVERIFY(copied.readAll() == h.world.updateFileBytes());
-        QCOMPARE(h.world.volumes().dismountRequests().size(), dismounts);
+        QCOMPARE(h.volumeFaults.dismountRequests().size(), dismounts);
         QCOMPARE(QDir(h.world.volumeFolder("tovikupd")).entryList(QDir::Files),
                  QStringList{"tvxxfer.tvq"});
 
@@ -206,7 +206,7 @@ private slots:
     void failedCopyKeepsWatching()
     {
         Harness h;
-        h.world.volumes().setCapacity("tovikupd", 10000);
+        h.volumeFaults.setCapacity("tovikupd", 10000);
         reachHome(h);
         startUpdate(h);
         QTRY_COMPARE_WITH_TIMEOUT(h.indicator(), QStringLiteral("Tovik is not connected"),
@@ -374,7 +374,7 @@ private slots:
         if (fault == CopyFault::DismountRefusedOnce)
             h.world.volumes().setDismountError(volume, QStringLiteral("busy"));
         if (fault == CopyFault::VolumeGone)
-            h.world.volumes().setVanishAfterBytes(volume, 10000);
+            h.volumeFaults.setVanishAfterBytes(volume, 10000);
         reachHome(h);
         startUpdate(h);
         QTRY_COMPARE_WITH_TIMEOUT(h.text("infoText"),

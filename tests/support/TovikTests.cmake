@@ -1,9 +1,11 @@
 # The test environment: what several test folders share, and the functions that register tests.
 find_package(Qt6 REQUIRED COMPONENTS Test QuickTest)
 
-# The helpers are headers; the library runs moc once over those with signals and slots.
+# The shared helpers; the library runs moc once over the headers with signals and slots.
 add_library(tovik_test_support STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h)
+    ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h
+    ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.h ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.h ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.cpp)
 target_link_libraries(tovik_test_support PUBLIC tovik tovik_sim Qt6::Test PRIVATE tovik_warnings)
 
 # tovik_add_qtest(<name> LABEL <folder> SOURCES <files...> [TIMEOUT <s>] [LIBS <targets...>]
