@@ -6,17 +6,6 @@
 
 #include <algorithm>
 
-namespace {
-// Counts down a fault set for the next few calls.
-bool take(int &count)
-{
-    if (count <= 0)
-        return false;
-    --count;
-    return true;
-}
-} // namespace
-
 MidiBusFaults::MidiBusFaults(std::shared_ptr<SimulatedMidiBus> bus)
     : hooked(std::move(bus))
 {
@@ -28,40 +17,10 @@ MidiBusFaults::~MidiBusFaults()
     hooked->setHooks(nullptr);
 }
 
-void MidiBusFaults::failNextSends(int count)
-{
-    std::lock_guard<std::mutex> lock(faultsMutex);
-    sendFailures = count;
-}
-
-void MidiBusFaults::failNextConstructions(int count)
-{
-    std::lock_guard<std::mutex> lock(faultsMutex);
-    constructionFailures = count;
-}
-
-void MidiBusFaults::setPortNameError(const std::string &portName)
-{
-    std::lock_guard<std::mutex> lock(faultsMutex);
-    failingPortName = portName;
-}
-
-void MidiBusFaults::setLoopback(bool on)
-{
-    std::lock_guard<std::mutex> lock(faultsMutex);
-    loopback = on;
-}
-
 std::vector<MidiBusFaults::Event> MidiBusFaults::events() const
 {
     std::lock_guard<std::mutex> lock(faultsMutex);
     return log;
-}
-
-void MidiBusFaults::clearEvents()
-{
-    std::lock_guard<std::mutex> lock(faultsMutex);
-    log.clear();
 }
 
 QList<MidiBusFaults::Received> MidiBusFaults::received() const
@@ -85,26 +44,23 @@ bool MidiBusFaults::applies(SimulatedMidiBus::HostFault fault, const std::string
 {
     using Fault = SimulatedMidiBus::HostFault;
     std::lock_guard<std::mutex> lock(faultsMutex);
-    switch (fault) {
-    case Fault::Construction:
-        return take(constructionFailures);
-    case Fault::PortName:
-        return !failingPortName.empty() && portName == failingPortName;
-    case Fault::Send:
-        return take(sendFailures);
-    case Fault::Loopback:
-        return loopback;
-    }
-    return false;
+    // A count of failures to come is used up one call at a time.
+    int *left = fault == Fault::Send           ? &sendFailures
+                : fault == Fault::Construction ? &constructionFailures
+                                               : nullptr;
+    if (left != nullptr)
+        return *left > 0 && (--*left, true);
+    return fault == Fault::Loopback ? loopback
+                                    : !failingPortName.empty() && portName == failingPortName;
 }
 
 void MidiBusFaults::record(EventKind kind, const unsigned char *bytes, std::size_t size)
 {
     QElapsedTimer clock;
     clock.start();
-    Event event{kind, {}, clock.msecsSinceReference()};
-    if (bytes != nullptr)
-        event.bytes.assign(bytes, bytes + size);
     std::lock_guard<std::mutex> lock(faultsMutex);
-    log.push_back(std::move(event));
+    log.push_back(
+        {kind,
+         bytes ? std::vector<unsigned char>(bytes, bytes + size) : std::vector<unsigned char>(),
+         clock.msecsSinceReference()});
 }

@@ -30,14 +30,14 @@ public:
     explicit MidiBusFaults(std::shared_ptr<SimulatedMidiBus> bus);
     ~MidiBusFaults() override;
 
-    void failNextSends(int count);
-    void failNextConstructions(int count);
+    void failNextSends(int count) { set(sendFailures, count); }
+    void failNextConstructions(int count) { set(constructionFailures, count); }
     // Asking this port's name throws, as a driver in trouble does.
-    void setPortNameError(const std::string &portName);
-    void setLoopback(bool on);
+    void setPortNameError(const std::string &portName) { set(failingPortName, portName); }
+    void setLoopback(bool on) { set(loopback, on); }
 
     std::vector<Event> events() const;
-    void clearEvents();
+    void clearEvents() { set(log, {}); }
     // What the instrument received, oldest first.
     QList<Received> received() const;
     int receivedCount(const QByteArray &message) const;
@@ -46,6 +46,12 @@ public:
     void record(EventKind kind, const unsigned char *bytes, std::size_t size) override;
 
 private:
+    template<typename T> void set(T &field, const T &value)
+    {
+        std::lock_guard<std::mutex> lock(faultsMutex);
+        field = value;
+    }
+
     std::shared_ptr<SimulatedMidiBus> hooked;
     mutable std::mutex faultsMutex;
     int sendFailures = 0;

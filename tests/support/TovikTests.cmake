@@ -5,7 +5,11 @@ find_package(Qt6 REQUIRED COMPONENTS Test QuickTest)
 add_library(tovik_test_support STATIC
     ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h
     ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.h ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.h ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.h ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ServeRule.h
+    ${CMAKE_CURRENT_LIST_DIR}/ServerRules.h ${CMAKE_CURRENT_LIST_DIR}/ServerRules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MisbehavingReleaseServer.h
+    ${CMAKE_CURRENT_LIST_DIR}/MisbehavingReleaseServer.cpp)
 target_link_libraries(tovik_test_support PUBLIC tovik tovik_sim Qt6::Test PRIVATE tovik_warnings)
 
 # tovik_add_qtest(<name> LABEL <folder> SOURCES <files...> [TIMEOUT <s>] [LIBS <targets...>]

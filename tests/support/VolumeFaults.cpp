@@ -20,24 +20,6 @@ VolumeFaults::~VolumeFaults()
     QObject::disconnect(freshMedium);
 }
 
-void VolumeFaults::setVanishAfterBytes(const QString &label, qint64 bytes)
-{
-    QMutexLocker lock(&faultsMutex);
-    limits[label].vanishAfterBytes = bytes;
-}
-
-void VolumeFaults::setCapacity(const QString &label, qint64 bytes)
-{
-    QMutexLocker lock(&faultsMutex);
-    limits[label].capacity = bytes;
-}
-
-void VolumeFaults::setFlushError(const QString &label, bool failing)
-{
-    QMutexLocker lock(&faultsMutex);
-    limits[label].flushFails = failing;
-}
-
 int VolumeFaults::lookupCount() const
 {
     QMutexLocker lock(&faultsMutex);
@@ -73,7 +55,7 @@ qint64 VolumeFaults::admit(const QString &label, qint64 bytes)
 {
     QMutexLocker lock(&faultsMutex);
     Limits &l = limits[label];
-    if (l.vanishAfterBytes >= 0 && l.written + bytes > l.vanishAfterBytes) {
+    if (l.vanishAfter >= 0 && l.written + bytes > l.vanishAfter) {
         lock.unlock();
         hooked.removeVolume(label);
         return -1;

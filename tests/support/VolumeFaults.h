@@ -16,14 +16,20 @@ public:
 
     // The volume goes away once this many bytes have been written to files on it; the write
     // that crosses the limit fails. Negative: never.
-    void setVanishAfterBytes(const QString &label, qint64 bytes);
+    void setVanishAfterBytes(const QString &label, qint64 bytes)
+    {
+        set(label, &Limits::vanishAfter, bytes);
+    }
     // Once the files written to this volume reach this many bytes it is full: the write that
     // crosses the limit writes what still fits and reports that shorter count, later ones fail,
     // as on a real disk. Negative: unlimited.
-    void setCapacity(const QString &label, qint64 bytes);
+    void setCapacity(const QString &label, qint64 bytes) { set(label, &Limits::capacity, bytes); }
     // Flushes of files and folders on this volume to the device fail, as on a medium that has
     // gone bad or away under the system's cache.
-    void setFlushError(const QString &label, bool failing);
+    void setFlushError(const QString &label, bool failing)
+    {
+        set(label, &Limits::flushFails, failing);
+    }
 
     int lookupCount() const;
     QStringList dismountRequests() const;
@@ -37,11 +43,16 @@ public:
 private:
     struct Limits
     {
-        qint64 vanishAfterBytes = -1;
+        qint64 vanishAfter = -1;
         qint64 capacity = -1;
         qint64 written = 0;
         bool flushFails = false;
     };
+    template<typename T> void set(const QString &label, T Limits::*field, T value)
+    {
+        QMutexLocker lock(&faultsMutex);
+        limits[label].*field = value;
+    }
 
     SimulatedVolumes &hooked;
     QMetaObject::Connection freshMedium;
