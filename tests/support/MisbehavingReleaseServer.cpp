@@ -22,13 +22,13 @@ struct MisbehavingReleaseServer::Credentials
     {
         const QString keyPath = directory.filePath(QStringLiteral("server-key.pem"));
         QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
-                       QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath,
-                       QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=IP:127.0.0.1")});
+        openssl.start(
+            QStringLiteral("openssl"),
+            QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                           "-addext subjectAltName=IP:127.0.0.1")
+                    .split(QLatin1Char(' '))
+                << QStringLiteral("-keyout") << keyPath << QStringLiteral("-out")
+                << certificatePath);
         if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit ||
             openssl.exitCode() != 0)
             qFatal("No certificate for the TLS release server: %s %s",
