@@ -33,60 +33,58 @@ bool answerHead(ServerConnection &c, ServeRule::Head head)
 bool answerGet(ServerConnection &c, const ServeRule &rule, const ReleaseServerState::Entry &entry,
                bool acceptsDeflate)
 {
-    const QByteArray withLength =
-        ServerConnection::fileHeaders(ServerConnection::lengthHeader(entry.size));
+    using Body = ServeRule::Body;
+    using C = ServerConnection;
+    const QByteArray withLength = C::fileHeaders(C::lengthHeader(entry.size));
     const qint64 cut = qBound<qint64>(0, rule.cutAfter, entry.size);
     switch (rule.body) {
-    case ServeRule::Body::NotFound404:
+    case Body::NotFound404:
         c.sendNotFound(true);
         return true;
-    case ServeRule::Body::ShortThenClose:
-        c.startBody(withLength, entry, entry.bytes, cut, false, End::Close);
+    case Body::ShortThenClose:
+    case Body::DropMidBody:
+    case Body::Stall:
+        // The whole size announced, cutAfter bytes sent, then a clean close, a reset or silence.
+        c.startBody(withLength, entry, entry.bytes, cut, false,
+                    rule.body == Body::ShortThenClose ? End::Close
+                    : rule.body == Body::DropMidBody  ? End::Reset
+                                                      : End::Stall);
         return true;
-    case ServeRule::Body::DropMidBody:
-        c.startBody(withLength, entry, entry.bytes, cut, false, End::Reset);
-        return true;
-    case ServeRule::Body::Chunked:
-        c.startBody(ServerConnection::fileHeaders("Transfer-Encoding: chunked\r\n"), entry,
-                    entry.bytes, entry.size, true, End::KeepAlive);
-        return true;
-    case ServeRule::Body::ChunkedWrongLength:
-        // Chunked framing wins over Content-Length, so the client gets every byte while the
+    case Body::Chunked:
+    case Body::ChunkedWrongLength:
+        // Chunked framing wins over Content-Length, so the client gets every byte while a wrong
         // header announces another size.
         c.startBody(
-            ServerConnection::fileHeaders("Transfer-Encoding: chunked\r\n" +
-                                          ServerConnection::lengthHeader(rule.announcedLength)),
+            C::fileHeaders("Transfer-Encoding: chunked\r\n" +
+                           (rule.body == Body::Chunked ? QByteArray()
+                                                       : C::lengthHeader(rule.announcedLength))),
             entry, entry.bytes, entry.size, true, End::KeepAlive);
         return true;
-    case ServeRule::Body::Stall:
-        c.startBody(withLength, entry, entry.bytes, cut, false, End::Stall);
-        return true;
-    case ServeRule::Body::NoContentLength:
+    case Body::NoContentLength:
         c.closeAfterResponse();
-        c.startBody(ServerConnection::fileHeaders("Connection: close\r\n"), entry, entry.bytes,
+        c.startBody(C::fileHeaders("Connection: close\r\n"), entry, entry.bytes,
                     rule.cutAfter > 0 ? cut : entry.size, false, End::KeepAlive);
         return true;
-    case ServeRule::Body::NoContent204:
-        c.sendHead(ServerConnection::statusLine(204, "No Content") + "\r\n");
+    case Body::NoContent204:
+        c.sendHead(C::statusLine(204, "No Content") + "\r\n");
         return true;
-    case ServeRule::Body::Redirect:
+    case Body::Redirect:
         c.sendSimple(302, "Found", "moved\n", true, "Location: " + rule.location + "\r\n");
         return true;
-    case ServeRule::Body::Deflate: {
+    case Body::Deflate: {
         if (!acceptsDeflate || !entry.sourcePath.isEmpty())
             return false;
         // qCompress gives a zlib stream behind a four-byte length: exactly "deflate".
         const QByteArray compressed = qCompress(entry.bytes).mid(4);
         c.startBody(
-            ServerConnection::fileHeaders("Content-Encoding: deflate\r\n" +
-                                          ServerConnection::lengthHeader(compressed.size())),
+            C::fileHeaders("Content-Encoding: deflate\r\n" + C::lengthHeader(compressed.size())),
             entry, compressed, compressed.size(), false, End::KeepAlive);
         return true;
     }
-    case ServeRule::Body::Trickle:
+    case Body::Trickle:
         c.startTrickle(withLength, entry, rule.trickleBytes, rule.trickleIntervalMs);
         return true;
-    case ServeRule::Body::Normal:
+    case Body::Normal:
         break;
     }
     return false;
