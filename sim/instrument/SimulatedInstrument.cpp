@@ -111,26 +111,6 @@ void SimulatedInstrument::unplug()
         emit volumeWithdrawn(updateVolume);
 }
 
-QList<SimulatedInstrument::Received> SimulatedInstrument::received() const
-{
-    QList<Received> list;
-    for (const SimulatedMidiBus::Event &event : midiBus->events()) {
-        if (event.kind == SimulatedMidiBus::EventKind::Received)
-            list.append({bytes(event.bytes), event.atMs});
-    }
-    return list;
-}
-
-int SimulatedInstrument::receivedCount(const QByteArray &message) const
-{
-    int count = 0;
-    for (const Received &entry : received()) {
-        if (entry.bytes == message)
-            ++count;
-    }
-    return count;
-}
-
 QByteArray SimulatedInstrument::bytes(const std::vector<unsigned char> &message)
 {
     return QByteArray(reinterpret_cast<const char *>(message.data()),

@@ -5,7 +5,6 @@
 #include "sim/instrument/SimulatedMidiBus.h"
 
 #include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -50,12 +49,6 @@ public:
     Q_DECLARE_FLAGS(Faults, Fault)
     Q_FLAG(Faults)
 
-    struct Received
-    {
-        QByteArray bytes;
-        qint64 atMs; // QElapsedTimer::msecsSinceReference()
-    };
-
     explicit SimulatedInstrument(QObject *parent = nullptr);
     ~SimulatedInstrument() override;
 
@@ -99,15 +92,7 @@ public:
     void setNeverComesBack(bool on) { neverComesBack = on; }
     void setConfirms(bool on) { confirms = on; }
     void setReturningPorts(SimulatedMidiBus::ReturningPorts ports) { returningPorts = ports; }
-    void failNextSends(int count) { midiBus->failNextSends(count); }
-    void failNextConstructions(int count) { midiBus->failNextConstructions(count); }
-    void setLoopback(bool on) { midiBus->setLoopback(on); }
     void setExtraPortCount(int count) { midiBus->setExtraPortCount(count); }
-
-    // Everything the instrument received, oldest first.
-    QList<Received> received() const;
-    int receivedCount(const QByteArray &message) const;
-    void clearReceived() { midiBus->clearEvents(); }
 
     static QByteArray bytes(const std::vector<unsigned char> &message);
 

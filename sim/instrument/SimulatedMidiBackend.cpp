@@ -297,7 +297,7 @@ SimulatedMidiBackend::SimulatedMidiBackend(std::shared_ptr<SimulatedMidiBus> sim
 std::unique_ptr<MidiInPort> SimulatedMidiBackend::createInput(const std::string &,
                                                               unsigned int queueSizeLimit)
 {
-    if (bus->takeConstructionFailure())
+    if (bus->constructionFails())
         throw RtMidiError("SimulatedMidiIn::initialize: error creating sequencer client object.",
                           RtMidiError::DRIVER_ERROR);
     return std::make_unique<SimulatedMidiInPort>(bus, queueSizeLimit);
@@ -305,7 +305,7 @@ std::unique_ptr<MidiInPort> SimulatedMidiBackend::createInput(const std::string 
 
 std::unique_ptr<MidiOutPort> SimulatedMidiBackend::createOutput(const std::string &)
 {
-    if (bus->takeConstructionFailure())
+    if (bus->constructionFails())
         throw RtMidiError("SimulatedMidiOut::initialize: error creating sequencer client object.",
                           RtMidiError::DRIVER_ERROR);
     return std::make_unique<SimulatedMidiOutPort>(bus);

@@ -1,7 +1,5 @@
 #include "sim/instrument/SimulatedMidiBus.h"
 
-#include <QElapsedTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -13,13 +11,6 @@ constexpr int firstExtraClient = 28;
 constexpr int firstInstrumentPortId = 1000;
 // What the Windows driver does with a SysEx message it cannot hand on.
 constexpr int driverWaits = 2000;
-
-qint64 nowMs()
-{
-    QElapsedTimer timer;
-    timer.start();
-    return timer.msecsSinceReference();
-}
 
 } // namespace
 
@@ -99,7 +90,7 @@ bool SimulatedMidiBus::inputPort(unsigned int index, Port &port) const
     std::lock_guard<std::mutex> lock(mutex);
     if (index >= inputs.size())
         return false;
-    if (!failingPortName.empty() && inputs[index].name == failingPortName)
+    if (hooked(HostFault::PortName, inputs[index].name))
         throw RtMidiError("SimulatedMidiIn::getPortName: error looking for port name!",
                           RtMidiError::DRIVER_ERROR);
     port = inputs[index];
@@ -111,7 +102,7 @@ bool SimulatedMidiBus::outputPort(unsigned int index, Port &port) const
     std::lock_guard<std::mutex> lock(mutex);
     if (index >= outputs.size())
         return false;
-    if (!failingPortName.empty() && outputs[index].name == failingPortName)
+    if (hooked(HostFault::PortName, outputs[index].name))
         throw RtMidiError("SimulatedMidiOut::getPortName: error looking for port name!",
                           RtMidiError::DRIVER_ERROR);
     port = outputs[index];
@@ -183,12 +174,10 @@ SimulatedMidiBus::hostSend(int outputPortId, const unsigned char *message, std::
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return SendResult::DriverError;
     }
-    if (sendFailures > 0) {
-        --sendFailures;
+    if (hooked(HostFault::Send))
         return SendResult::DriverError;
-    }
     const std::vector<unsigned char> bytes(message, message + size);
-    if (loopback) {
+    if (hooked(HostFault::Loopback)) {
         for (const auto &open : openInputs)
             open.second->enqueue(bytes);
     }
@@ -209,7 +198,7 @@ bool SimulatedMidiBus::openInput(int portId, Listener *listener)
         return false;
     openInputs.emplace_back(portId, listener);
     if (instrument)
-        record(EventKind::OpenedInput, nullptr, 0);
+        record(EventKind::OpenedInput);
     return true;
 }
 
@@ -219,7 +208,7 @@ void SimulatedMidiBus::closeInput(Listener *listener)
     for (auto it = openInputs.begin(); it != openInputs.end(); ++it) {
         if (it->second == listener) {
             if (it->first == instrumentInId)
-                record(EventKind::ClosedInput, nullptr, 0);
+                record(EventKind::ClosedInput);
             openInputs.erase(it);
             return;
         }
@@ -233,7 +222,7 @@ bool SimulatedMidiBus::openOutput(int portId)
     if (instrument && failOpenOutput)
         return false;
     if (instrument)
-        record(EventKind::OpenedOutput, nullptr, 0);
+        record(EventKind::OpenedOutput);
     return true;
 }
 
@@ -241,7 +230,7 @@ void SimulatedMidiBus::closeOutput(int portId)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (portId == instrumentOutId)
-        record(EventKind::ClosedOutput, nullptr, 0);
+        record(EventKind::ClosedOutput);
 }
 
 void SimulatedMidiBus::setExtraPortCount(int count)
@@ -256,39 +245,6 @@ void SimulatedMidiBus::setMidiThrough(bool present)
     std::lock_guard<std::mutex> lock(mutex);
     midiThrough = present;
     rebuildLists();
-}
-
-void SimulatedMidiBus::failNextSends(int count)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    sendFailures = count;
-}
-
-void SimulatedMidiBus::failNextConstructions(int count)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    constructionFailures = count;
-}
-
-bool SimulatedMidiBus::takeConstructionFailure()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    if (constructionFailures <= 0)
-        return false;
-    --constructionFailures;
-    return true;
-}
-
-void SimulatedMidiBus::setPortNameError(const std::string &portName)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    failingPortName = portName;
-}
-
-void SimulatedMidiBus::setLoopback(bool on)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    loopback = on;
 }
 
 void SimulatedMidiBus::setOpenFailures(bool input, bool output)
@@ -312,22 +268,25 @@ void SimulatedMidiBus::renewInstrumentIdentity()
     rebuildLists();
 }
 
-std::vector<SimulatedMidiBus::Event> SimulatedMidiBus::events() const
+void SimulatedMidiBus::setHooks(Hooks *newHooks)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return log;
+    hooks = newHooks;
 }
 
-void SimulatedMidiBus::clearEvents()
+bool SimulatedMidiBus::constructionFails()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    log.clear();
+    return hooked(HostFault::Construction);
+}
+
+bool SimulatedMidiBus::hooked(HostFault fault, const std::string &portName) const
+{
+    return hooks != nullptr && hooks->applies(fault, portName);
 }
 
 void SimulatedMidiBus::record(EventKind kind, const unsigned char *bytes, std::size_t size)
 {
-    Event event{kind, {}, nowMs()};
-    if (bytes != nullptr)
-        event.bytes.assign(bytes, bytes + size);
-    log.push_back(std::move(event));
+    if (hooks != nullptr)
+        hooks->record(kind, bytes, size);
 }

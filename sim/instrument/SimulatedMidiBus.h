@@ -26,11 +26,20 @@ public:
     };
 
     enum class EventKind { Received, OpenedInput, OpenedOutput, ClosedInput, ClosedOutput };
-    struct Event
+    // Faults of the host's calls that a test may give the bus; Loopback: every host send also
+    // reaches every open input.
+    enum class HostFault { Construction, PortName, Send, Loopback };
+
+    // A test's hand on the host's side: the faults it wants and a view of what happens to the
+    // instrument's ports. Called under the bus's lock, so it must not call the bus.
+    class Hooks
     {
-        EventKind kind;
-        std::vector<unsigned char> bytes; // for Received
-        qint64 atMs;                      // QElapsedTimer::msecsSinceReference()
+    public:
+        virtual ~Hooks() = default;
+        // Whether the fault applies to this call; portName only for PortName.
+        virtual bool applies(HostFault fault, const std::string &portName) = 0;
+        // The instrument's port was opened or closed, or it received bytes.
+        virtual void record(EventKind kind, const unsigned char *bytes, std::size_t size) = 0;
     };
 
     // One open host input: a queue drained by its own thread, like RtMidi's input thread.
@@ -67,14 +76,14 @@ public:
     bool openOutput(int portId);
     void closeOutput(int portId);
 
+    // Null: no test hooks.
+    void setHooks(Hooks *hooks);
+    // Whether creating a port object fails, as it does when the sequencer refuses a client.
+    bool constructionFails();
+
     // Fault knobs.
     void setExtraPortCount(int count);
     void setMidiThrough(bool present);
-    void failNextSends(int count);
-    void failNextConstructions(int count);
-    bool takeConstructionFailure();
-    void setPortNameError(const std::string &portName);
-    void setLoopback(bool on);
     // Opening the instrument's input or output port fails.
     void setOpenFailures(bool input, bool output);
     // A SysEx send to an instrument port that has gone blocks, as the Windows driver does,
@@ -84,12 +93,10 @@ public:
     // the lists once other clients are there.
     void renewInstrumentIdentity();
 
-    std::vector<Event> events() const;
-    void clearEvents();
-
 private:
     void rebuildLists();
-    void record(EventKind kind, const unsigned char *bytes, std::size_t size);
+    bool hooked(HostFault fault, const std::string &portName = std::string()) const;
+    void record(EventKind kind, const unsigned char *bytes = nullptr, std::size_t size = 0);
 
     mutable std::mutex mutex;
     std::vector<Port> fixedPorts; // unrelated devices, present on both sides
@@ -104,13 +111,9 @@ private:
     std::vector<Port> outputs;
     std::vector<std::pair<int, Listener *>> openInputs;
     std::function<void(std::vector<unsigned char>)> sink;
-    int sendFailures = 0;
-    int constructionFailures = 0;
-    std::string failingPortName;
-    bool loopback = false;
+    Hooks *hooks = nullptr;
     bool failOpenInput = false;
     bool failOpenOutput = false;
     bool blockVanishedSends = false;
     int instrumentClient = 20;
-    std::vector<Event> log;
 };

@@ -2,19 +2,22 @@
 
 #include "sim/server/ReleaseServerState.h"
 
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QTcpServer>
 
-// The listening socket of the test server, living on the server's own thread. With a
-// certificate it speaks TLS on every connection.
+#include <functional>
+
+class QTcpSocket;
+
+// The listening socket of the release server, living on the server's own thread. A socket maker
+// (a test's TLS) makes the socket of each accepted connection; without one it is plain TCP.
 class ReleaseListener : public QTcpServer
 {
     Q_OBJECT
 public:
-    explicit ReleaseListener(ReleaseServerState *state, QObject *parent = nullptr);
+    using SocketMaker = std::function<QTcpSocket *(qintptr socketDescriptor)>;
 
-    void setTls(const QSslCertificate &certificate, const QSslKey &key);
+    ReleaseListener(ReleaseServerState *state, SocketMaker makeSocket, QObject *parent = nullptr);
+
     // Listens on 127.0.0.1 with a port of the system's choice; returns the port or 0.
     Q_INVOKABLE quint16 listenOnLoopback();
 
@@ -28,6 +31,5 @@ protected:
 
 private:
     ReleaseServerState *state;
-    QSslCertificate certificate;
-    QSslKey key;
+    SocketMaker makeSocket;
 };

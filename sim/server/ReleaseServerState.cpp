@@ -32,38 +32,31 @@ void ReleaseServerState::addFileFromPath(const QString &name, const QString &pat
     entry.size = QFileInfo(path).size();
 }
 
-void ReleaseServerState::setRule(const QString &name, const ServeRule &rule)
+void ReleaseServerState::setTrickle(const QString &name, int bytes, int intervalMs)
 {
     QMutexLocker lock(&mutex);
-    entries[name].rule = rule;
-    remainingTimes[name] = rule.times;
+    Entry &entry = entries[name];
+    entry.trickleBytes = bytes;
+    entry.trickleIntervalMs = intervalMs;
 }
 
-ReleaseServerState::Entry ReleaseServerState::lookup(const QString &path, bool isGet)
+ReleaseServerState::Entry ReleaseServerState::lookup(const QString &path) const
 {
     QMutexLocker lock(&mutex);
     if (!path.startsWith(releasesPrefix))
         return Entry();
-    const QString name = path.mid(releasesPrefix.size());
-    const auto it = entries.constFind(name);
-    if (it == entries.constEnd())
-        return Entry();
-    Entry entry = it.value();
-    int &remaining = remainingTimes[name];
-    entry.misbehave = remaining != 0;
-    if (isGet && remaining > 0)
-        --remaining;
-    return entry;
+    return entries.value(path.mid(releasesPrefix.size()));
 }
 
-void ReleaseServerState::recordRequest(const QByteArray &method, const QString &path)
+void ReleaseServerState::setResponder(Responder *newResponder)
 {
-    QMutexLocker lock(&mutex);
-    ++counts[QString::fromLatin1(method) + QLatin1Char(' ') + path];
+    QMutexLocker lock(&responderMutex);
+    responder = newResponder;
 }
 
-int ReleaseServerState::requestCount(const QByteArray &method, const QString &path) const
+bool ReleaseServerState::respond(ServerConnection &connection, const HttpRequestHead &head,
+                                 const Entry &entry)
 {
-    QMutexLocker lock(&mutex);
-    return counts.value(QString::fromLatin1(method) + QLatin1Char(' ') + path);
+    QMutexLocker lock(&responderMutex);
+    return responder != nullptr && responder->answer(connection, head, entry);
 }

@@ -19,8 +19,6 @@ void SimulatedVolumes::addVolume(const QString &label, const QString &rootPath, 
     {
         QMutexLocker lock(&mutex);
         volumes.append(Volume{label, QDir::cleanPath(rootPath), flags});
-        // A fresh medium starts with nothing written to it.
-        faults[label].written = 0;
     }
     emit volumeAdded(label);
 }
@@ -68,22 +66,16 @@ void SimulatedVolumes::setDismountError(const QString &label, const QString &err
     faults[label].dismountError = error;
 }
 
-void SimulatedVolumes::setVanishAfterBytes(const QString &label, qint64 bytes)
+void SimulatedVolumes::setHooks(Hooks *newHooks)
 {
     QMutexLocker lock(&mutex);
-    faults[label].vanishAfterBytes = bytes;
+    hooks = newHooks;
 }
 
-void SimulatedVolumes::setCapacity(const QString &label, qint64 bytes)
+SimulatedVolumes::Hooks *SimulatedVolumes::currentHooks() const
 {
     QMutexLocker lock(&mutex);
-    faults[label].capacity = bytes;
-}
-
-void SimulatedVolumes::setFlushError(const QString &label, bool failing)
-{
-    QMutexLocker lock(&mutex);
-    faults[label].flushFails = failing;
+    return hooks;
 }
 
 void SimulatedVolumes::refuseNextWrites(const QString &label, int count)
@@ -99,38 +91,11 @@ bool SimulatedVolumes::isMounted(const QString &label) const
                        [&](const Volume &v) { return v.label == label; });
 }
 
-QStringList SimulatedVolumes::mountedLabels() const
-{
-    QMutexLocker lock(&mutex);
-    QStringList labels;
-    for (const Volume &v : volumes)
-        labels.append(v.label);
-    return labels;
-}
-
-int SimulatedVolumes::lookupCount() const
-{
-    QMutexLocker lock(&mutex);
-    return lookups;
-}
-
-QStringList SimulatedVolumes::dismountRequests() const
-{
-    QMutexLocker lock(&mutex);
-    return dismounts;
-}
-
-void SimulatedVolumes::resetCounters()
-{
-    QMutexLocker lock(&mutex);
-    lookups = 0;
-    dismounts.clear();
-}
-
 QList<VolumeEntry> SimulatedVolumes::mountedVolumes()
 {
+    if (Hooks *test = currentHooks())
+        test->lookedUp();
     QMutexLocker lock(&mutex);
-    ++lookups;
     QList<VolumeEntry> entries;
     for (const Volume &v : volumes) {
         VolumeEntry entry;
@@ -167,7 +132,6 @@ std::unique_ptr<QFile> SimulatedVolumes::fileOnVolume(const QString &path)
 
 qint64 SimulatedVolumes::admitWrite(const QString &label, qint64 bytes)
 {
-    bool vanished = false;
     {
         QMutexLocker lock(&mutex);
         const auto it = std::find_if(volumes.begin(), volumes.end(),
@@ -179,49 +143,42 @@ qint64 SimulatedVolumes::admitWrite(const QString &label, qint64 bytes)
             --f.writeRefusals;
             return -1;
         }
-        if (f.vanishAfterBytes >= 0 && f.written + bytes > f.vanishAfterBytes) {
-            volumes.erase(it);
-            vanished = true;
-        } else {
-            const qint64 room = f.capacity < 0 ? bytes : qMax<qint64>(0, f.capacity - f.written);
-            const qint64 admitted = qMin(bytes, room);
-            f.written += admitted;
-            return bytes > 0 && admitted == 0 ? -1 : admitted;
-        }
     }
-    if (vanished)
-        emit volumeRemoved(label);
-    return -1;
+    Hooks *test = currentHooks();
+    return test ? test->admit(label, bytes) : bytes;
 }
 
 bool SimulatedVolumes::flushToDevice(QFile &file)
 {
     const auto *onVolume = qobject_cast<SimulatedVolumeFile *>(&file);
-    {
-        QMutexLocker lock(&mutex);
-        if (onVolume && faults.value(onVolume->volumeLabel()).flushFails)
-            return false;
-    }
+    Hooks *test = currentHooks();
+    if (onVolume && test && test->flushFails(onVolume->volumeLabel()))
+        return false;
     return VolumeList::flushToDevice(file);
 }
 
 bool SimulatedVolumes::flushDirectory(const QString &path)
 {
+    QString label;
     {
         QMutexLocker lock(&mutex);
         const qsizetype index = volumeIndexForPath(path);
-        if (index >= 0 && faults.value(volumes.at(index).label).flushFails)
-            return false;
+        if (index >= 0)
+            label = volumes.at(index).label;
     }
+    Hooks *test = currentHooks();
+    if (!label.isNull() && test && test->flushFails(label))
+        return false;
     return VolumeList::flushDirectory(path);
 }
 
 bool SimulatedVolumes::dismount(const QString &rootPath)
 {
+    if (Hooks *test = currentHooks())
+        test->dismounting(rootPath);
     QString label;
     {
         QMutexLocker lock(&mutex);
-        dismounts.append(rootPath);
         const QString clean = QDir::cleanPath(rootPath);
         const auto it = std::find_if(volumes.begin(), volumes.end(),
                                      [&](const Volume &v) { return v.rootPath == clean; });

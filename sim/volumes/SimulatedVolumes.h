@@ -30,6 +30,19 @@ class SimulatedVolumes : public QObject, public VolumeList, public VolumeDismoun
 public:
     using Flags = SimulatedVolumeFlags;
 
+    // A test's hand on the host's calls, asked without the lock held: it sees each lookup and
+    // dismount attempt and may shorten or fail writes and flushes.
+    class Hooks
+    {
+    public:
+        virtual ~Hooks() = default;
+        virtual void lookedUp() = 0;
+        virtual void dismounting(const QString &rootPath) = 0;
+        // How many of these bytes a write to a file on the volume takes; -1: the write fails.
+        virtual qint64 admit(const QString &label, qint64 bytes) = 0;
+        virtual bool flushFails(const QString &label) = 0;
+    };
+
     explicit SimulatedVolumes(QObject *parent = nullptr);
     ~SimulatedVolumes() override;
 
@@ -40,29 +53,17 @@ public:
     // The folder (and flags) present(label) mounts.
     void setVolumeFolder(const QString &label, const QString &rootPath, Flags flags = Flags());
 
+    // Null: no test hooks.
+    void setHooks(Hooks *hooks);
+
     // Faults. An empty error clears it.
     // Dismounts of this label are refused and the volume stays, as when a file is held open.
     void setDismountError(const QString &label, const QString &error);
-    // The volume goes away once this many bytes have been written to files on it; the write
-    // that crosses the limit fails. Negative: never.
-    void setVanishAfterBytes(const QString &label, qint64 bytes);
-    // Once the files written to this volume reach this many bytes it is full: the write that
-    // crosses the limit writes what still fits and reports that shorter count, later ones fail,
-    // as on a real disk. Negative: unlimited.
-    void setCapacity(const QString &label, qint64 bytes);
-    // Flushes of files and folders on this volume to the device fail, as on a medium that has
-    // gone bad or away under the system's cache.
-    void setFlushError(const QString &label, bool failing);
     // The next this many writes to files on this volume fail, as a glitch on the cable does;
     // later ones work again.
     void refuseNextWrites(const QString &label, int count);
 
     bool isMounted(const QString &label) const;
-    QStringList mountedLabels() const;
-    // How many times the volume list was read, and the dismounts attempted (root paths).
-    int lookupCount() const;
-    QStringList dismountRequests() const;
-    void resetCounters();
 
     // VolumeList
     QList<VolumeEntry> mountedVolumes() override;
@@ -95,20 +96,16 @@ private:
     struct Faults
     {
         QString dismountError;
-        qint64 vanishAfterBytes = -1;
-        qint64 capacity = -1;
-        qint64 written = 0;
-        bool flushFails = false;
         int writeRefusals = 0;
     };
 
     // Index of the mounted volume whose root contains path, or -1. Caller holds the lock.
     qsizetype volumeIndexForPath(const QString &path) const;
+    Hooks *currentHooks() const;
 
     mutable QMutex mutex;
     QList<Volume> volumes;
     QHash<QString, Volume> folders;
     QHash<QString, Faults> faults;
-    int lookups = 0;
-    QStringList dismounts;
+    Hooks *hooks = nullptr;
 };

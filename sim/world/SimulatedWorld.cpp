@@ -118,13 +118,9 @@ void SimulatedWorld::build()
     releases.setCatalogue(
         catalogueFor({QStringLiteral("1.4.0"), QStringLiteral("1.5.0"), options.latestVersion},
                      updateFileName(), updateBytes.size()));
-    releases.setRule(QStringLiteral("releases.json"), options.catalogueRule);
     releases.addFile(updateFileName(), updateBytes);
-    ServeRule trickle;
-    trickle.body = ServeRule::Body::Trickle;
-    trickle.trickleBytes = options.downloadChunkBytes;
-    trickle.trickleIntervalMs = options.downloadChunkIntervalMs;
-    releases.setRule(updateFileName(), trickle);
+    releases.setTrickle(updateFileName(), options.downloadChunkBytes,
+                        options.downloadChunkIntervalMs);
 
     for (const QString &label : {updateLabel, transferLabel}) {
         if (!QDir().mkpath(volumeFolder(label))) {

@@ -35,8 +35,6 @@ public:
         // Plugged in still in update mode, its volume holding part of the update file, as an
         // update interrupted during its copy leaves it.
         bool leftInUpdateMode = false;
-        // How the release server answers the catalogue request (late, never, with an error).
-        ServeRule catalogueRule = ServeRule();
     };
 
     explicit SimulatedWorld(QObject *parent = nullptr);

@@ -39,20 +39,22 @@ int runChild(const QString &scenario, int argc, char *argv[])
             QObject::connect(fileManager, &QObject::destroyed, [] { fileManagerFreed = true; });
             return fileManager;
         };
+        std::shared_ptr<ServerRules> rules;
         if (scenario == QLatin1String("exit")) {
             // A download that fails on both routes leaves EXIT as the way out.
-            ServeRule notFound;
-            notFound.body = ServeRule::Body::NotFound404;
-            world->server().setRule(world->updateFileName(), notFound);
+            rules = std::make_shared<ServerRules>(world->server());
+            rules->setRule(world->updateFileName(),
+                           {ServeRule::Head::Normal, ServeRule::Body::NotFound404});
         }
         if (backLate)
             world->instrument().setFaults(SimulatedInstrument::ReturnAfterDetectionBudget);
         // Counted as the bus took them: the last may go out just before the run ends.
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, world.get(),
-                         [&finishMessages, tovik = &world->instrument()] {
-                             finishMessages =
-                                 tovik->receivedCount(SimulatedInstrument::bytes(updateFinish));
-                         });
+        QObject::connect(
+            qApp, &QCoreApplication::aboutToQuit, world.get(),
+            [&finishMessages, sent = std::make_shared<MidiBusFaults>(world->instrument().bus())] {
+                finishMessages =
+                    sent->receivedCount(SimulatedInstrument::bytes(updateFinish));
+            });
         QObject::connect(&world->instrument(), &SimulatedInstrument::messageHandled,
                          [&](const QByteArray &message) {
                              if (message != SimulatedInstrument::bytes(updateFinish))
@@ -86,7 +88,9 @@ int runChild(const QString &scenario, int argc, char *argv[])
                 });
             steps->start(200);
         };
-        parts.keepAlive = world;
+        // The rules go first, while their server is still there.
+        parts.keepAlive = std::make_shared<
+            std::pair<std::shared_ptr<SimulatedWorld>, std::shared_ptr<ServerRules>>>(world, rules);
         return parts;
     });
     if (result != 0)

@@ -85,7 +85,7 @@ private slots:
         finishTransfer(h);
         QCOMPARE(dismountedOn, &h.updater->workerThread());
         QVERIFY(!h.world.volumes().isMounted("TOVIK"));
-        QCOMPARE(h.world.volumes().dismountRequests().size(), 1);
+        QCOMPARE(h.volumeFaults.dismountRequests().size(), 1);
         QCOMPARE(h.received(transferEnd), 1);
 
         // The flow can be repeated.
@@ -127,7 +127,7 @@ private slots:
             if (readOnly)
                 h.world.volumes().addVolume("TOVIK", h.world.volumeFolder("TOVIK"), {true, true});
             finishTransfer(h);
-            QCOMPARE(h.world.volumes().dismountRequests().size(), 1); // the read-only one
+            QCOMPARE(h.volumeFaults.dismountRequests().size(), 1); // the read-only one
             QCOMPARE(h.received(transferEnd), readOnly ? 1 : 2);
         }
     }

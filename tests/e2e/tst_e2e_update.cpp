@@ -72,7 +72,7 @@ class TestE2eUpdate : public QObject
         QFile copied(h.world.volumeFolder("tovikupd") + "/tvxxfer.tvq");
         QVERIFY(copied.open(QIODevice::ReadOnly));
         QVERIFY(copied.readAll() == h.world.updateFileBytes());
-        QCOMPARE(h.world.volumes().dismountRequests().size(), dismounts);
+        QCOMPARE(h.volumeFaults.dismountRequests().size(), dismounts);
         QCOMPARE(QDir(h.world.volumeFolder("tovikupd")).entryList(QDir::Files),
                  QStringList{"tvxxfer.tvq"});
 
@@ -131,7 +131,7 @@ private slots:
         expectCompleted(h);
         const QList<qint64> copied = copy.numbers();
         QVERIFY(std::is_sorted(copied.begin(), copied.end()) && copied.last() == 100);
-        QCOMPARE(h.world.server().requestCount("GET", h.world.updateFileName()), 1);
+        QCOMPARE(h.serverRules.requestCount("GET", h.world.updateFileName()), 1);
 
         // One fileTransferComplete reaches the MIDI link first, the window second.
         QCOMPARE(order.events.mid(order.events.indexOf("midi")),
@@ -160,8 +160,6 @@ private slots:
         ServeRule notFound;
         notFound.body = ServeRule::Body::NotFound404;
         notFound.times = c.refusals;
-        if (c.catalogue)
-            options.catalogueRule = notFound;
         const QString folder = defaultDownloadDirectory();
         const bool small = c.refusals == 0;
         if (small && (!QDir().mkpath(folder) ||
@@ -172,9 +170,9 @@ private slots:
             if (small)
                 QProcess::execute("umount", {"-l", folder});
         });
-        Harness h(options);
+        Harness h(options, c.catalogue ? notFound : ServeRule());
         if (!c.catalogue)
-            h.world.server().setRule(h.world.updateFileName(), notFound);
+            h.serverRules.setRule(h.world.updateFileName(), notFound);
         QTRY_COMPARE_WITH_TIMEOUT(h.windowProperty("deviceVersion").toString(),
                                   h.world.instrument().version(), foundWithinMs);
         SignalRecorder texts;
@@ -187,7 +185,7 @@ private slots:
         if (*c.reason == '\0') {
             expectCompleted(h);
             QVERIFY(otherRoute() && texts.events.contains("info Download completed"));
-            QCOMPARE(h.world.server().requestCount("GET", h.world.updateFileName()), 2);
+            QCOMPARE(h.serverRules.requestCount("GET", h.world.updateFileName()), 2);
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("closeApplicationButton"), flowWithinMs);
@@ -206,7 +204,7 @@ private slots:
     void failedCopyKeepsWatching()
     {
         Harness h;
-        h.world.volumes().setCapacity("tovikupd", 10000);
+        h.volumeFaults.setCapacity("tovikupd", 10000);
         reachHome(h);
         startUpdate(h);
         QTRY_COMPARE_WITH_TIMEOUT(h.indicator(), QStringLiteral("Tovik is not connected"),
@@ -255,13 +253,14 @@ private slots:
         QFETCH(VersionCase, c);
         SimulatedWorld::Options options;
         options.firmwareVersion = c.firmware;
+        ServeRule catalogue;
         if (c.catalogueLate) {
             options.plugInAfterMs = 0;
-            options.catalogueRule.body = ServeRule::Body::Trickle;
-            options.catalogueRule.trickleBytes = 60; // a chunk a second
+            catalogue.body = ServeRule::Body::Trickle;
+            catalogue.trickleBytes = 60; // a chunk a second
         }
         const LogWatch log;
-        Harness h(options);
+        Harness h(options, catalogue);
         h.world.instrument().setReplyDelay(c.replyLate ? 3000 : 5);
         const auto decided = [&](const QString &version, bool current) {
             return log.messages().count("INFO DW: Tovik runs " + version +
@@ -374,7 +373,7 @@ private slots:
         if (fault == CopyFault::DismountRefusedOnce)
             h.world.volumes().setDismountError(volume, QStringLiteral("busy"));
         if (fault == CopyFault::VolumeGone)
-            h.world.volumes().setVanishAfterBytes(volume, 10000);
+            h.volumeFaults.setVanishAfterBytes(volume, 10000);
         reachHome(h);
         startUpdate(h);
         QTRY_COMPARE_WITH_TIMEOUT(h.text("infoText"),
@@ -419,10 +418,10 @@ private slots:
         QFETCH(Waiting, waiting);
         SimulatedWorld::Options options;
         options.leftInUpdateMode = true;
-        if (waiting == Waiting::Offline)
-            options.catalogueRule.body = ServeRule::Body::NotFound404;
         const LogWatch log;
-        Harness h(options);
+        Harness h(options, {ServeRule::Head::Normal, waiting == Waiting::Offline
+                                                         ? ServeRule::Body::NotFound404
+                                                         : ServeRule::Body::Normal});
         if (waiting == Waiting::WithCompleteCopy)
             QVERIFY(writeFile(h.updater->downloader().downloadDirectory + '/' +
                                   h.world.updateFileName(),
@@ -449,7 +448,7 @@ private slots:
                                                  "firmware Tvx1.6.0."),
                                  flowWithinMs);
         QCOMPARE(h.received(updateMode), 0);
-        QCOMPARE(h.world.server().requestCount("GET", h.world.updateFileName()),
+        QCOMPARE(h.serverRules.requestCount("GET", h.world.updateFileName()),
                  waiting == Waiting::WithoutCopy ? 1 : 0);
     }
 };

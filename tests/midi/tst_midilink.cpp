@@ -76,7 +76,7 @@ private slots:
     {
         // A port whose name cannot be read is skipped; the instrument behind it is still found.
         SimulatedRig rig;
-        rig.instrument->bus()->setPortNameError(throughPort.toStdString());
+        rig.instrument->setPortNameError(throughPort.toStdString());
         const LogWatch log;
         QVERIFY(rig.connectHandler());
         QCOMPARE(log.count("<enumeration error>"), 1);

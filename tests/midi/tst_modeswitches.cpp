@@ -113,13 +113,13 @@ private slots:
     {
         const qint64 start = SignalRecorder::nowMs();
         const LogWatch log;
-        rig->instrument->bus()->clearEvents();
+        rig->instrument->clearEvents();
         rig->handler->fileDownloaded(false);
         // The volume is still mounted: the window stays in transfer mode, nothing is released.
         rig->handler->onEjectCompleted(false);
         // The ports are untouched, nothing was sent, and polling goes on: a loss is noticed.
         QTest::qWait(500);
-        QVERIFY(rig->instrument->bus()->events().empty());
+        QVERIFY(rig->instrument->events().empty());
         rig->instrument->unplug();
         QVERIFY(rig->recorder->waitFor("deviceFound", 2, nextCheckMs));
         rig->instrument->plugIn();

@@ -4,8 +4,18 @@
 #include "sim/volumes/SimulatedVolumes.h"
 #include "tests/support/Files.h"
 #include "tests/support/SignalRecorder.h"
+#include "tests/support/VolumeFaults.h"
 
 #include <QtTest>
+
+// The volumes with the tests' own faults and counters at hand.
+struct FaultyVolumes : SimulatedVolumes, VolumeFaults
+{
+    FaultyVolumes()
+        : VolumeFaults(static_cast<SimulatedVolumes &>(*this))
+    {
+    }
+};
 
 // The update transfer, folder opening and eject of a FileManager on its own worker thread,
 // against folders that play the instrument's volumes.
@@ -17,7 +27,7 @@ struct Fixture
         return dir.filePath(name);
     }
     QTemporaryDir dir;
-    SimulatedVolumes volumes;
+    FaultyVolumes volumes;
     LogWatch messages;
     WorkerHarness harness{&volumes, &volumes};
 };

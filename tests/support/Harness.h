@@ -4,7 +4,9 @@
 #include "midi/MidiHandler.h"
 #include "midi/SysExMessage.h"
 #include "sim/world/SimulatedWorld.h"
+#include "tests/support/ServerRules.h"
 #include "tests/support/SimulatedRig.h"
+#include "tests/support/VolumeFaults.h"
 
 #include <QQmlApplicationEngine>
 #include <QQmlProperty>
@@ -41,10 +43,13 @@ inline bool clickItem(QQuickWindow *window, const char *name)
 class Harness
 {
 public:
-    explicit Harness(const SimulatedWorld::Options &worldOptions = SimulatedWorld::Options())
+    // The catalogue rule is in place before the program asks for the catalogue.
+    explicit Harness(const SimulatedWorld::Options &worldOptions = SimulatedWorld::Options(),
+                     const ServeRule &catalogueRule = ServeRule())
         : options(worldOptions)
         , world(worldOptions)
     {
+        serverRules.setRule(QStringLiteral("releases.json"), catalogueRule);
         registerWindowFonts();
         if (world.isValid())
             updater = std::make_unique<Updater>(updaterPartsFrom(world));
@@ -84,7 +89,7 @@ public:
 
     int received(const SysExMessage &message) const
     {
-        return world.instrument().receivedCount(SimulatedInstrument::bytes(message));
+        return sent.receivedCount(SimulatedInstrument::bytes(message));
     }
 
     // What is drawn outside the window at its smallest, its largest and two sizes between (a
@@ -115,6 +120,10 @@ public:
 
     SimulatedWorld::Options options;
     mutable SimulatedWorld world;
+    // What the instrument's bus took, from the world's start.
+    MidiBusFaults sent{world.instrument().bus()};
+    VolumeFaults volumeFaults{world.volumes()};
+    ServerRules serverRules{world.server()};
     std::unique_ptr<Updater> updater;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/MidiBusFaults.h"
 #include "tests/support/SignalRecorder.h"
 
 #include "midi/MidiHandler.h"
@@ -43,6 +44,15 @@ inline const SysExMessage updateFinish{0xF0, 0x00, 0x01, 0x03, 0x01, 0x02, 0xF7}
     QVERIFY2((actual) >= (expected)-5 && (actual) <= (expected) + lateMs,                          \
              qPrintable(QStringLiteral("at %1 ms, expected %2 ms").arg(actual).arg(expected)))
 
+// The simulated instrument with its bus's faults and record at hand.
+struct TestInstrument : SimulatedInstrument, MidiBusFaults
+{
+    TestInstrument()
+        : MidiBusFaults(bus())
+    {
+    }
+};
+
 // A simulated instrument and a handler on it, destroyed in reverse order; the recorder has
 // every signal of the handler.
 struct SimulatedRig
@@ -78,7 +88,7 @@ struct SimulatedRig
     {
         using Kind = SimulatedMidiBus::EventKind;
         QList<qint64> times;
-        for (const SimulatedMidiBus::Event &event : instrument->bus()->events()) {
+        for (const MidiBusFaults::Event &event : instrument->events()) {
             if (event.kind == (message.empty() ? Kind::OpenedOutput : Kind::Received) &&
                 event.bytes == message && event.atMs >= since)
                 times.append(event.atMs);
@@ -86,7 +96,7 @@ struct SimulatedRig
         return times;
     }
 
-    std::unique_ptr<SimulatedInstrument> instrument = std::make_unique<SimulatedInstrument>();
+    std::unique_ptr<TestInstrument> instrument = std::make_unique<TestInstrument>();
     std::unique_ptr<MidiHandler> handler;
     std::unique_ptr<SignalRecorder> recorder;
 };

@@ -6,7 +6,13 @@ find_package(Qt6 REQUIRED COMPONENTS Test QuickTest)
 # (LIBS) beyond the simulated world and diagnostics, which every test folder uses.
 tovik_add_library(tovik_test_support tests/support)
 target_sources(tovik_test_support PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h)
+    ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h
+    ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.h ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.h ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ServeRule.h
+    ${CMAKE_CURRENT_LIST_DIR}/ServerRules.h ${CMAKE_CURRENT_LIST_DIR}/ServerRules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MisbehavingReleaseServer.h
+    ${CMAKE_CURRENT_LIST_DIR}/MisbehavingReleaseServer.cpp)
 target_link_libraries(tovik_test_support PUBLIC tovik_sim tovik_diagnostics Qt6::Gui Qt6::Test)
 
 # tovik_add_qtest(<name> LABEL <folder> SOURCES <files...> [TIMEOUT <s>] [LIBS <targets...>]

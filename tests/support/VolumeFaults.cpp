@@ -1,0 +1,73 @@
+#include "tests/support/VolumeFaults.h"
+
+#include <QMutexLocker>
+
+VolumeFaults::VolumeFaults(SimulatedVolumes &volumes)
+    : hooked(volumes)
+{
+    // Direct: a volume is added on any thread, and a fresh medium has nothing written to it.
+    freshMedium =
+        QObject::connect(&volumes, &SimulatedVolumes::volumeAdded, [this](const QString &label) {
+            QMutexLocker lock(&faultsMutex);
+            limits[label].written = 0;
+        });
+    hooked.setHooks(this);
+}
+
+VolumeFaults::~VolumeFaults()
+{
+    hooked.setHooks(nullptr);
+    QObject::disconnect(freshMedium);
+}
+
+int VolumeFaults::lookupCount() const
+{
+    QMutexLocker lock(&faultsMutex);
+    return lookups;
+}
+
+QStringList VolumeFaults::dismountRequests() const
+{
+    QMutexLocker lock(&faultsMutex);
+    return dismounts;
+}
+
+void VolumeFaults::resetCounters()
+{
+    QMutexLocker lock(&faultsMutex);
+    lookups = 0;
+    dismounts.clear();
+}
+
+void VolumeFaults::lookedUp()
+{
+    QMutexLocker lock(&faultsMutex);
+    ++lookups;
+}
+
+void VolumeFaults::dismounting(const QString &rootPath)
+{
+    QMutexLocker lock(&faultsMutex);
+    dismounts.append(rootPath);
+}
+
+qint64 VolumeFaults::admit(const QString &label, qint64 bytes)
+{
+    QMutexLocker lock(&faultsMutex);
+    Limits &l = limits[label];
+    if (l.vanishAfter >= 0 && l.written + bytes > l.vanishAfter) {
+        lock.unlock();
+        hooked.removeVolume(label);
+        return -1;
+    }
+    const qint64 room = l.capacity < 0 ? bytes : qMax<qint64>(0, l.capacity - l.written);
+    const qint64 admitted = qMin(bytes, room);
+    l.written += admitted;
+    return bytes > 0 && admitted == 0 ? -1 : admitted;
+}
+
+bool VolumeFaults::flushFails(const QString &label)
+{
+    QMutexLocker lock(&faultsMutex);
+    return limits.value(label).flushFails;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "sim/volumes/SimulatedVolumes.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QStringList>
+
+// The faults tests give simulated volumes (a fixture's or the world's) beyond the demo's, and
+// what the host asked of them: the lookups and the dismounts attempted (root paths).
+class VolumeFaults : public SimulatedVolumes::Hooks
+{
+public:
+    explicit VolumeFaults(SimulatedVolumes &volumes);
+    ~VolumeFaults() override;
+
+    // The volume goes away once this many bytes have been written to files on it; the write
+    // that crosses the limit fails. Negative: never.
+    void setVanishAfterBytes(const QString &label, qint64 bytes)
+    {
+        set(label, &Limits::vanishAfter, bytes);
+    }
+    // Once the files written to this volume reach this many bytes it is full: the write that
+    // crosses the limit writes what still fits and reports that shorter count, later ones fail,
+    // as on a real disk. Negative: unlimited.
+    void setCapacity(const QString &label, qint64 bytes) { set(label, &Limits::capacity, bytes); }
+    // Flushes of files and folders on this volume to the device fail, as on a medium that has
+    // gone bad or away under the system's cache.
+    void setFlushError(const QString &label, bool failing)
+    {
+        set(label, &Limits::flushFails, failing);
+    }
+
+    int lookupCount() const;
+    QStringList dismountRequests() const;
+    void resetCounters();
+
+    void lookedUp() override;
+    void dismounting(const QString &rootPath) override;
+    qint64 admit(const QString &label, qint64 bytes) override;
+    bool flushFails(const QString &label) override;
+
+private:
+    struct Limits
+    {
+        qint64 vanishAfter = -1;
+        qint64 capacity = -1;
+        qint64 written = 0;
+        bool flushFails = false;
+    };
+    template<typename T> void set(const QString &label, T Limits::*field, T value)
+    {
+        QMutexLocker lock(&faultsMutex);
+        limits[label].*field = value;
+    }
+
+    SimulatedVolumes &hooked;
+    QMetaObject::Connection freshMedium;
+    mutable QMutex faultsMutex;
+    QHash<QString, Limits> limits;
+    int lookups = 0;
+    QStringList dismounts;
+};
