@@ -2,14 +2,18 @@
 
 #include "sim/server/ServerConnection.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
-ReleaseListener::ReleaseListener(ReleaseServerState *sharedState, SocketMaker socketMaker,
-                                 QObject *parent)
+ReleaseListener::ReleaseListener(ReleaseServerState *sharedState, QObject *parent)
     : QTcpServer(parent)
     , state(sharedState)
-    , makeSocket(std::move(socketMaker))
 {
+}
+
+void ReleaseListener::setTls(const QSslCertificate &tlsCertificate, const QSslKey &tlsKey)
+{
+    certificate = tlsCertificate;
+    key = tlsKey;
 }
 
 quint16 ReleaseListener::listenOnLoopback()
@@ -20,11 +24,19 @@ quint16 ReleaseListener::listenOnLoopback()
 void ReleaseListener::incomingConnection(qintptr socketDescriptor)
 {
     QTcpSocket *socket = nullptr;
-    if (makeSocket) {
-        socket = makeSocket(socketDescriptor);
-    } else {
+    if (certificate.isNull()) {
         socket = new QTcpSocket();
         socket->setSocketDescriptor(socketDescriptor);
+    } else {
+        auto *tls = new QSslSocket();
+        tls->setSocketDescriptor(socketDescriptor);
+        tls->setLocalCertificate(certificate);
+        tls->setPrivateKey(key);
+        tls->setPeerVerifyMode(QSslSocket::VerifyNone);
+        // A client that refuses our certificate simply hangs up; nothing to do here.
+        connect(tls, &QSslSocket::sslErrors, tls, [] {});
+        tls->startServerEncryption();
+        socket = tls;
     }
     auto *connection = new ServerConnection(socket, state, this);
     connect(connection, &ServerConnection::requestReceived, this,

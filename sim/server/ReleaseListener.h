@@ -2,22 +2,19 @@
 
 #include "sim/server/ReleaseServerState.h"
 
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTcpServer>
 
-#include <functional>
-
-class QTcpSocket;
-
-// The listening socket of the release server, living on the server's own thread. A socket maker
-// (a test's TLS) makes the socket of each accepted connection; without one it is plain TCP.
+// The listening socket of the test server, living on the server's own thread. With a
+// certificate it speaks TLS on every connection.
 class ReleaseListener : public QTcpServer
 {
     Q_OBJECT
 public:
-    using SocketMaker = std::function<QTcpSocket *(qintptr socketDescriptor)>;
+    explicit ReleaseListener(ReleaseServerState *state, QObject *parent = nullptr);
 
-    ReleaseListener(ReleaseServerState *state, SocketMaker makeSocket, QObject *parent = nullptr);
-
+    void setTls(const QSslCertificate &certificate, const QSslKey &key);
     // Listens on 127.0.0.1 with a port of the system's choice; returns the port or 0.
     Q_INVOKABLE quint16 listenOnLoopback();
 
@@ -31,5 +28,6 @@ protected:
 
 private:
     ReleaseServerState *state;
-    SocketMaker makeSocket;
+    QSslCertificate certificate;
+    QSslKey key;
 };

@@ -1,16 +1,66 @@
 #include "sim/server/ReleaseServer.h"
 
-ReleaseServer::ReleaseServer(QObject *parent)
-    : ReleaseServer(ReleaseListener::SocketMaker(), QStringLiteral("http"), parent)
+#include "sim/server/ReleaseListener.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTemporaryDir>
+
+namespace {
+const QString releasesPrefix = QStringLiteral("/releases/");
+} // namespace
+
+bool ReleaseServer::generateCertificate(const QString &directory, QString *certificatePath,
+                                        QString *keyPath, QString *error)
 {
+    *certificatePath = directory + QStringLiteral("/server-cert.pem");
+    *keyPath = directory + QStringLiteral("/server-key.pem");
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                   *keyPath, QStringLiteral("-out"), *certificatePath, QStringLiteral("-days"),
+                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit ||
+        openssl.exitCode() != 0) {
+        *error = openssl.errorString() + QLatin1Char(' ') +
+                 QString::fromLocal8Bit(openssl.readAllStandardError());
+        return false;
+    }
+    return true;
 }
 
-ReleaseServer::ReleaseServer(ReleaseListener::SocketMaker makeSocket, const QString &urlScheme,
-                             QObject *parent)
+ReleaseServer::ReleaseServer(Mode serverMode, QObject *parent)
     : QObject(parent)
-    , scheme(urlScheme)
+    , mode(serverMode)
 {
-    listener = new ReleaseListener(&state, std::move(makeSocket));
+    listener = new ReleaseListener(&state);
+    if (mode == Mode::Tls) {
+        certificateDirectory = QDir::tempPath() + QStringLiteral("/release-server-cert-") +
+                               QString::number(QCoreApplication::applicationPid()) +
+                               QLatin1Char('-') +
+                               QString::number(reinterpret_cast<quintptr>(this), 16);
+        QDir().mkpath(certificateDirectory);
+        QString keyPath;
+        QString error;
+        if (!generateCertificate(certificateDirectory, &certificateFile, &keyPath, &error)) {
+            qWarning().noquote() << "ReleaseServer: no certificate:" << error;
+            delete listener;
+            listener = nullptr;
+            return;
+        }
+        QFile certificate(certificateFile);
+        QFile key(keyPath);
+        certificate.open(QIODevice::ReadOnly);
+        key.open(QIODevice::ReadOnly);
+        listener->setTls(QSslCertificate(certificate.readAll(), QSsl::Pem),
+                         QSslKey(key.readAll(), QSsl::Rsa, QSsl::Pem));
+    }
     listener->moveToThread(&thread);
     connect(&thread, &QThread::finished, listener, &QObject::deleteLater);
     connect(listener, &ReleaseListener::requestReceived, this, &ReleaseServer::requestReceived,
@@ -27,12 +77,14 @@ ReleaseServer::~ReleaseServer()
 {
     thread.quit();
     thread.wait();
+    if (!certificateDirectory.isEmpty())
+        QDir(certificateDirectory).removeRecursively();
 }
 
 QUrl ReleaseServer::baseUrl() const
 {
     QUrl url;
-    url.setScheme(scheme);
+    url.setScheme(mode == Mode::Tls ? QStringLiteral("https") : QStringLiteral("http"));
     url.setHost(QStringLiteral("127.0.0.1"));
     url.setPort(port);
     return url;
@@ -53,12 +105,12 @@ void ReleaseServer::addFileFromPath(const QString &name, const QString &path)
     state.addFileFromPath(name, path);
 }
 
-void ReleaseServer::setTrickle(const QString &name, int bytes, int intervalMs)
+void ReleaseServer::setRule(const QString &name, const ServeRule &rule)
 {
-    state.setTrickle(name, bytes, intervalMs);
+    state.setRule(name, rule);
 }
 
-void ReleaseServer::setResponder(ReleaseServerState::Responder *responder)
+int ReleaseServer::requestCount(const QByteArray &method, const QString &name) const
 {
-    state.setResponder(responder);
+    return state.requestCount(method, releasesPrefix + name);
 }

@@ -32,31 +32,38 @@ void ReleaseServerState::addFileFromPath(const QString &name, const QString &pat
     entry.size = QFileInfo(path).size();
 }
 
-void ReleaseServerState::setTrickle(const QString &name, int bytes, int intervalMs)
+void ReleaseServerState::setRule(const QString &name, const ServeRule &rule)
 {
     QMutexLocker lock(&mutex);
-    Entry &entry = entries[name];
-    entry.trickleBytes = bytes;
-    entry.trickleIntervalMs = intervalMs;
+    entries[name].rule = rule;
+    remainingTimes[name] = rule.times;
 }
 
-ReleaseServerState::Entry ReleaseServerState::lookup(const QString &path) const
+ReleaseServerState::Entry ReleaseServerState::lookup(const QString &path, bool isGet)
 {
     QMutexLocker lock(&mutex);
     if (!path.startsWith(releasesPrefix))
         return Entry();
-    return entries.value(path.mid(releasesPrefix.size()));
+    const QString name = path.mid(releasesPrefix.size());
+    const auto it = entries.constFind(name);
+    if (it == entries.constEnd())
+        return Entry();
+    Entry entry = it.value();
+    int &remaining = remainingTimes[name];
+    entry.misbehave = remaining != 0;
+    if (isGet && remaining > 0)
+        --remaining;
+    return entry;
 }
 
-void ReleaseServerState::setResponder(Responder *newResponder)
+void ReleaseServerState::recordRequest(const QByteArray &method, const QString &path)
 {
-    QMutexLocker lock(&responderMutex);
-    responder = newResponder;
+    QMutexLocker lock(&mutex);
+    ++counts[QString::fromLatin1(method) + QLatin1Char(' ') + path];
 }
 
-bool ReleaseServerState::respond(ServerConnection &connection, const HttpRequestHead &head,
-                                 const Entry &entry)
+int ReleaseServerState::requestCount(const QByteArray &method, const QString &path) const
 {
-    QMutexLocker lock(&responderMutex);
-    return responder != nullptr && responder->answer(connection, head, entry);
+    QMutexLocker lock(&mutex);
+    return counts.value(QString::fromLatin1(method) + QLatin1Char(' ') + path);
 }

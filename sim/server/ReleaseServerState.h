@@ -1,15 +1,14 @@
 #pragma once
 
+#include "sim/server/ServeRule.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QMutex>
 #include <QString>
 
-class ServerConnection;
-struct HttpRequestHead;
-
-// What the server serves, shared between the thread that scripts it and the server's thread
-// (which answers); every access holds the lock.
+// What the server serves, shared between the test's thread (which scripts it) and the
+// server's thread (which answers); every access holds the lock.
 class ReleaseServerState
 {
 public:
@@ -19,34 +18,22 @@ public:
         QByteArray bytes;   // in-memory content, or
         QString sourcePath; // a file on disk, streamed in chunks
         qint64 size = 0;
-        // Positive: the body goes out in pieces of this many bytes, trickleIntervalMs apart.
-        int trickleBytes = 0;
-        int trickleIntervalMs = 0;
-    };
-
-    // A test's own answers: asked for every well-formed request before the server's answer.
-    class Responder
-    {
-    public:
-        virtual ~Responder() = default;
-        // True when it has answered through the connection.
-        virtual bool answer(ServerConnection &connection, const HttpRequestHead &head,
-                            const Entry &entry) = 0;
+        ServeRule rule;
+        bool misbehave = false; // whether the body rule applies to this GET
     };
 
     void setCatalogue(const QByteArray &json);
     void addFile(const QString &name, const QByteArray &bytes);
     void addFileFromPath(const QString &name, const QString &path);
-    void setTrickle(const QString &name, int bytes, int intervalMs);
-    // Looks up "/releases/<name>".
-    Entry lookup(const QString &path) const;
-    // Null: none. Waits for an answer the old responder is giving.
-    void setResponder(Responder *responder);
-    bool respond(ServerConnection &connection, const HttpRequestHead &head, const Entry &entry);
+    void setRule(const QString &name, const ServeRule &rule);
+    // Looks up "/releases/<name>"; for a GET it also counts down the rule's times.
+    Entry lookup(const QString &path, bool isGet);
+    void recordRequest(const QByteArray &method, const QString &path);
+    int requestCount(const QByteArray &method, const QString &path) const;
 
 private:
     mutable QMutex mutex;
     QHash<QString, Entry> entries;
-    QMutex responderMutex;
-    Responder *responder = nullptr;
+    QHash<QString, int> remainingTimes;
+    QHash<QString, int> counts;
 };

@@ -7,22 +7,12 @@ constexpr qint64 sliceBytes = 256 * 1024;
 // Keeps at most this much queued in the socket, so a 128 MiB file never sits in memory twice.
 constexpr qint64 highWaterBytes = 1024 * 1024;
 constexpr qsizetype maxHeadBytes = 64 * 1024;
-} // namespace
 
-QByteArray ServerConnection::statusLine(int status, const QByteArray &reason)
+QByteArray statusLine(int status, const QByteArray &reason)
 {
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
 }
-
-QByteArray ServerConnection::fileHeaders(const QByteArray &more)
-{
-    return statusLine(200, "OK") + "Content-Type: application/octet-stream\r\n" + more + "\r\n";
-}
-
-QByteArray ServerConnection::lengthHeader(qint64 length)
-{
-    return "Content-Length: " + QByteArray::number(length) + "\r\n";
-}
+} // namespace
 
 ServerConnection::ServerConnection(QTcpSocket *clientSocket, ReleaseServerState *sharedState,
                                    QObject *parent)
@@ -68,52 +58,117 @@ void ServerConnection::handleRequest(const HttpRequestHead &head)
         sendSimple(400, "Bad Request", "bad request\n", true);
         return;
     }
+    state->recordRequest(head.method, head.path);
     emit requestReceived(currentMethod, currentPath);
-    const ReleaseServerState::Entry entry = state->lookup(head.path);
-    if (state->respond(*this, head, entry))
-        return;
     const bool isGet = head.method == "GET";
     if (!isGet && head.method != "HEAD") {
         sendSimple(405, "Method Not Allowed", "method not allowed\n", true, "Allow: GET, HEAD\r\n");
         return;
     }
+    const ReleaseServerState::Entry entry = state->lookup(head.path, isGet);
     if (!entry.found) {
-        sendNotFound(isGet);
+        sendSimple(404, "Not Found", "<html><body>404 Not Found</body></html>\n", isGet);
         return;
     }
-    const QByteArray headers = fileHeaders(lengthHeader(entry.size));
-    if (!isGet)
-        sendHead(headers);
-    else if (entry.trickleBytes > 0)
-        startTrickle(headers, entry, entry.trickleBytes, entry.trickleIntervalMs);
+    if (isGet)
+        answerGet(entry, head.acceptsDeflate);
     else
-        startBody(headers, entry, entry.bytes, entry.size, false, End::KeepAlive);
+        answerHead(entry);
 }
 
-void ServerConnection::sendNotFound(bool withBody)
+void ServerConnection::answerHead(const ReleaseServerState::Entry &entry)
 {
-    sendSimple(404, "Not Found", "<html><body>404 Not Found</body></html>\n", withBody);
-}
-
-void ServerConnection::sendHead(const QByteArray &head)
-{
-    socket->write(head);
+    switch (entry.rule.head) {
+    case ServeRule::Head::Refuse405:
+        sendSimple(405, "Method Not Allowed", "method not allowed\n", false, "Allow: GET\r\n");
+        return;
+    case ServeRule::Head::NoContentLength:
+        socket->write(statusLine(200, "OK") + "Content-Type: application/octet-stream\r\n\r\n");
+        finishResponse();
+        return;
+    case ServeRule::Head::Stall:
+        end = End::Stall;
+        return;
+    case ServeRule::Head::ZeroLength:
+        socket->write(statusLine(200, "OK") + "Content-Length: 0\r\n\r\n");
+        finishResponse();
+        return;
+    case ServeRule::Head::Normal:
+        break;
+    }
+    socket->write(statusLine(200, "OK") + "Content-Type: application/octet-stream\r\n" +
+                  "Content-Length: " + QByteArray::number(entry.size) + "\r\n\r\n");
     finishResponse();
 }
 
-void ServerConnection::startTrickle(const QByteArray &headers,
-                                    const ReleaseServerState::Entry &entry, int bytes,
-                                    int intervalMs)
+void ServerConnection::answerGet(const ReleaseServerState::Entry &entry, bool acceptsDeflate)
 {
-    // The running timer keeps pump() away: only trickle() sends this body.
-    trickleBytes = qMax(1, bytes);
-    trickleTimer.start(qMax(1, intervalMs));
-    startBody(headers, entry, entry.bytes, entry.size, false, End::KeepAlive);
-}
-
-void ServerConnection::stall()
-{
-    end = End::Stall;
+    const ServeRule &rule = entry.rule;
+    const ServeRule::Body body = entry.misbehave ? rule.body : ServeRule::Body::Normal;
+    const QByteArray typeHeader = "Content-Type: application/octet-stream\r\n";
+    const QByteArray lengthHeader = "Content-Length: " + QByteArray::number(entry.size) + "\r\n";
+    const qint64 cut = qBound<qint64>(0, rule.cutAfter, entry.size);
+    switch (body) {
+    case ServeRule::Body::NotFound404:
+        sendSimple(404, "Not Found", "<html><body>404 Not Found</body></html>\n", true);
+        return;
+    case ServeRule::Body::ShortThenClose:
+        startBody(statusLine(200, "OK") + typeHeader + lengthHeader + "\r\n", entry, entry.bytes,
+                  cut, false, End::Close);
+        return;
+    case ServeRule::Body::DropMidBody:
+        startBody(statusLine(200, "OK") + typeHeader + lengthHeader + "\r\n", entry, entry.bytes,
+                  cut, false, End::Reset);
+        return;
+    case ServeRule::Body::Chunked:
+        startBody(statusLine(200, "OK") + typeHeader + "Transfer-Encoding: chunked\r\n\r\n", entry,
+                  entry.bytes, entry.size, true, End::KeepAlive);
+        return;
+    case ServeRule::Body::ChunkedWrongLength:
+        // Chunked framing wins over Content-Length, so the client gets every byte while the
+        // header announces another size.
+        startBody(statusLine(200, "OK") + typeHeader + "Transfer-Encoding: chunked\r\n" +
+                      "Content-Length: " + QByteArray::number(rule.announcedLength) + "\r\n\r\n",
+                  entry, entry.bytes, entry.size, true, End::KeepAlive);
+        return;
+    case ServeRule::Body::Stall:
+        startBody(statusLine(200, "OK") + typeHeader + lengthHeader + "\r\n", entry, entry.bytes,
+                  cut, false, End::Stall);
+        return;
+    case ServeRule::Body::NoContentLength:
+        closeAfter = true;
+        startBody(statusLine(200, "OK") + typeHeader + "Connection: close\r\n\r\n", entry,
+                  entry.bytes, rule.cutAfter > 0 ? cut : entry.size, false, End::KeepAlive);
+        return;
+    case ServeRule::Body::NoContent204:
+        socket->write(statusLine(204, "No Content") + "\r\n");
+        finishResponse();
+        return;
+    case ServeRule::Body::Redirect:
+        sendSimple(302, "Found", "moved\n", true, "Location: " + rule.location + "\r\n");
+        return;
+    case ServeRule::Body::Deflate:
+        if (acceptsDeflate && entry.sourcePath.isEmpty()) {
+            // qCompress gives a zlib stream behind a four-byte length: exactly "deflate".
+            const QByteArray compressed = qCompress(entry.bytes).mid(4);
+            startBody(statusLine(200, "OK") + typeHeader + "Content-Encoding: deflate\r\n" +
+                          "Content-Length: " + QByteArray::number(compressed.size()) + "\r\n\r\n",
+                      entry, compressed, compressed.size(), false, End::KeepAlive);
+            return;
+        }
+        break;
+    case ServeRule::Body::Trickle:
+        // The running timer keeps pump() away: only trickle() sends this body.
+        trickleBytes = qMax(1, rule.trickleBytes);
+        trickleTimer.start(qMax(1, rule.trickleIntervalMs));
+        startBody(statusLine(200, "OK") + typeHeader + lengthHeader + "\r\n", entry, entry.bytes,
+                  entry.size, false, End::KeepAlive);
+        return;
+    case ServeRule::Body::Normal:
+        break;
+    }
+    startBody(statusLine(200, "OK") + typeHeader + lengthHeader + "\r\n", entry, entry.bytes,
+              entry.size, false, End::KeepAlive);
 }
 
 void ServerConnection::sendSimple(int status, const QByteArray &reason, const QByteArray &body,

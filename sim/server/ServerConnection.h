@@ -9,38 +9,13 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-// One client connection of the release server: reads requests (keep-alive included) and answers
-// each, streaming bodies in bounded slices. A test's responder answers through the public calls.
+// One client connection of the test server: reads requests (keep-alive included) and answers
+// each following the rule of the file asked for, streaming bodies in bounded slices.
 class ServerConnection : public QObject
 {
     Q_OBJECT
 public:
-    // How a response ends once its body is out: ready for the next request, a clean close that
-    // leaves the body short, a reset, or silence with the connection open.
-    enum class End { KeepAlive, Close, Reset, Stall };
-
     ServerConnection(QTcpSocket *socket, ReleaseServerState *state, QObject *parent = nullptr);
-
-    static QByteArray statusLine(int status, const QByteArray &reason);
-    // "200 OK" for a file, with these further header lines and the blank line.
-    static QByteArray fileHeaders(const QByteArray &more);
-    static QByteArray lengthHeader(qint64 length);
-
-    void sendSimple(int status, const QByteArray &reason, const QByteArray &body, bool withBody,
-                    const QByteArray &extraHeaders = QByteArray());
-    void sendNotFound(bool withBody);
-    // A head without a body; the response is complete.
-    void sendHead(const QByteArray &head);
-    // The headers, then limit bytes of bytes (or of the entry's file when bytes is empty).
-    void startBody(const QByteArray &headers, const ReleaseServerState::Entry &entry,
-                   const QByteArray &bytes, qint64 limit, bool chunkedEncoding, End endAction);
-    // The headers, then the entry's whole body in pieces of bytes every intervalMs.
-    void startTrickle(const QByteArray &headers, const ReleaseServerState::Entry &entry, int bytes,
-                      int intervalMs);
-    // Never answers; the connection stays open.
-    void stall();
-    // The connection closes once the response is complete.
-    void closeAfterResponse() { closeAfter = true; }
 
 signals:
     void requestReceived(const QString &method, const QString &path);
@@ -49,9 +24,17 @@ signals:
                       bool complete);
 
 private:
+    enum class End { KeepAlive, Close, Reset, Stall };
+
     void onReadyRead();
     void onDisconnected();
     void handleRequest(const HttpRequestHead &head);
+    void answerHead(const ReleaseServerState::Entry &entry);
+    void answerGet(const ReleaseServerState::Entry &entry, bool acceptsDeflate);
+    void sendSimple(int status, const QByteArray &reason, const QByteArray &body, bool withBody,
+                    const QByteArray &extraHeaders = QByteArray());
+    void startBody(const QByteArray &headers, const ReleaseServerState::Entry &entry,
+                   const QByteArray &bytes, qint64 limit, bool chunkedEncoding, End endAction);
     void pump();
     void trickle();
     qint64 readSlice(char *out, qint64 max);

@@ -119,8 +119,11 @@ void SimulatedWorld::build()
         catalogueFor({QStringLiteral("1.4.0"), QStringLiteral("1.5.0"), options.latestVersion},
                      updateFileName(), updateBytes.size()));
     releases.addFile(updateFileName(), updateBytes);
-    releases.setTrickle(updateFileName(), options.downloadChunkBytes,
-                        options.downloadChunkIntervalMs);
+    ServeRule trickle;
+    trickle.body = ServeRule::Body::Trickle;
+    trickle.trickleBytes = options.downloadChunkBytes;
+    trickle.trickleIntervalMs = options.downloadChunkIntervalMs;
+    releases.setRule(updateFileName(), trickle);
 
     for (const QString &label : {updateLabel, transferLabel}) {
         if (!QDir().mkpath(volumeFolder(label))) {

@@ -39,12 +39,10 @@ int runChild(const QString &scenario, int argc, char *argv[])
             QObject::connect(fileManager, &QObject::destroyed, [] { fileManagerFreed = true; });
             return fileManager;
         };
-        std::shared_ptr<ServerRules> rules;
         if (scenario == QLatin1String("exit")) {
             // A download that fails on both routes leaves EXIT as the way out.
-            rules = std::make_shared<ServerRules>(world->server());
-            rules->setRule(world->updateFileName(),
-                           {ServeRule::Head::Normal, ServeRule::Body::NotFound404});
+            world->server().setRule(world->updateFileName(),
+                                    {ServeRule::Head::Normal, ServeRule::Body::NotFound404});
         }
         if (backLate)
             world->instrument().setFaults(SimulatedInstrument::ReturnAfterDetectionBudget);
@@ -52,8 +50,7 @@ int runChild(const QString &scenario, int argc, char *argv[])
         QObject::connect(
             qApp, &QCoreApplication::aboutToQuit, world.get(),
             [&finishMessages, sent = std::make_shared<MidiBusFaults>(world->instrument().bus())] {
-                finishMessages =
-                    sent->receivedCount(SimulatedInstrument::bytes(updateFinish));
+                finishMessages = sent->receivedCount(SimulatedInstrument::bytes(updateFinish));
             });
         QObject::connect(&world->instrument(), &SimulatedInstrument::messageHandled,
                          [&](const QByteArray &message) {
@@ -88,9 +85,7 @@ int runChild(const QString &scenario, int argc, char *argv[])
                 });
             steps->start(200);
         };
-        // The rules go first, while their server is still there.
-        parts.keepAlive = std::make_shared<
-            std::pair<std::shared_ptr<SimulatedWorld>, std::shared_ptr<ServerRules>>>(world, rules);
+        parts.keepAlive = world;
         return parts;
     });
     if (result != 0)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "release/Downloader.h"
+#include "sim/server/ReleaseServer.h"
 #include "tests/support/Files.h"
-#include "tests/support/MisbehavingReleaseServer.h"
 #include "tests/support/SignalRecorder.h"
 
 #include <QtTest>
@@ -51,7 +51,7 @@ inline bool eventsMatch(const QStringList &events, const QStringList &expected)
 struct OneRelease
 {
     explicit OneRelease(const QByteArray &bytes, const QString &name = QStringLiteral("fw.tvq"),
-                        MisbehavingReleaseServer::Mode mode = MisbehavingReleaseServer::Mode::Plain,
+                        ReleaseServer::Mode mode = ReleaseServer::Mode::Plain,
                         const QString &totalFileSize = QString())
         : server(mode)
         , downloader(server.baseUrl())
@@ -82,7 +82,7 @@ struct OneRelease
         return outcomes.waitFor(QStringLiteral("transfer"), count, timeoutMs);
     }
 
-    MisbehavingReleaseServer server;
+    ReleaseServer server;
     Downloader downloader;
     SignalRecorder outcomes;
     SignalRecorder progress;

@@ -277,7 +277,7 @@ void TestDownload::download()
     const QByteArray served = firmwareBytes(c.size, 3);
     // A temporary folder that only we may use, such as the runtime directory.
     QVERIFY(setup != Setup::OwnFileInTemp || ::chmod(qPrintable(QDir::tempPath()), 0700) == 0);
-    OneRelease r(served, name, MisbehavingReleaseServer::Mode::Plain, c.catalogueSize);
+    OneRelease r(served, name, ReleaseServer::Mode::Plain, c.catalogueSize);
     r.server.setRule(name, c.rule);
     const QString folder = r.downloader.downloadDirectory;
     const QString path = folder + '/' + name;
@@ -414,8 +414,8 @@ void TestDownload::tlsFallbackStaysSafe_data()
 void TestDownload::tlsFallbackStaysSafe()
 {
     QFETCH(bool, redirect);
-    OneRelease r(firmwareBytes(1000, 1), fw, MisbehavingReleaseServer::Mode::Tls);
-    MisbehavingReleaseServer plain;
+    OneRelease r(firmwareBytes(1000, 1), fw, ReleaseServer::Mode::Tls);
+    ReleaseServer plain;
     plain.addFile(fw, firmwareBytes(1000, 1));
     const QString curlrc = qEnvironmentVariable("HOME") + "/.curlrc";
     QVERIFY(writeFile(curlrc, "insecure\n"));

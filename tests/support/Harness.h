@@ -4,7 +4,6 @@
 #include "midi/MidiHandler.h"
 #include "midi/SysExMessage.h"
 #include "sim/world/SimulatedWorld.h"
-#include "tests/support/ServerRules.h"
 #include "tests/support/SimulatedRig.h"
 #include "tests/support/VolumeFaults.h"
 
@@ -49,7 +48,7 @@ public:
         : options(worldOptions)
         , world(worldOptions)
     {
-        serverRules.setRule(QStringLiteral("releases.json"), catalogueRule);
+        world.server().setRule(QStringLiteral("releases.json"), catalogueRule);
         registerWindowFonts();
         if (world.isValid())
             updater = std::make_unique<Updater>(updaterPartsFrom(world));
@@ -123,7 +122,6 @@ public:
     // What the instrument's bus took, from the world's start.
     MidiBusFaults sent{world.instrument().bus()};
     VolumeFaults volumeFaults{world.volumes()};
-    ServerRules serverRules{world.server()};
     std::unique_ptr<Updater> updater;
 };
 

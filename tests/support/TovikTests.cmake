@@ -5,26 +5,17 @@ find_package(Qt6 REQUIRED COMPONENTS Test QuickTest)
 # library runs moc once over those with signals and slots. A test links the subsystems it tests
 # (LIBS) beyond the simulated world and diagnostics, which every test folder uses.
 tovik_add_library(tovik_test_support tests/support)
-target_sources(tovik_test_support PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/FileBrowserDouble.h ${CMAKE_CURRENT_LIST_DIR}/SignalRecorder.h
-    ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.h ${CMAKE_CURRENT_LIST_DIR}/MidiBusFaults.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.h ${CMAKE_CURRENT_LIST_DIR}/VolumeFaults.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/ServeRule.h
-    ${CMAKE_CURRENT_LIST_DIR}/ServerRules.h ${CMAKE_CURRENT_LIST_DIR}/ServerRules.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/MisbehavingReleaseServer.h
-    ${CMAKE_CURRENT_LIST_DIR}/MisbehavingReleaseServer.cpp)
+target_sources(tovik_test_support PRIVATE support/FileBrowserDouble.h support/SignalRecorder.h
+    support/MidiBusFaults.h support/MidiBusFaults.cpp support/VolumeFaults.h support/VolumeFaults.cpp)
 target_link_libraries(tovik_test_support PUBLIC tovik_sim tovik_diagnostics Qt6::Gui Qt6::Test)
 
-# tovik_add_qtest(<name> LABEL <folder> SOURCES <files...> [TIMEOUT <s>] [LIBS <targets...>]
+# tovik_add_qtest(<name> LABEL <folder> SOURCES <files...> TIMEOUT <s> [LIBS <targets...>]
 #                 [ENVIRONMENT <k=v...>] [WRAPPER <script>] [ARGS <arguments...>])
 # One QtTest executable, registered with CTest under the label of its folder, run through WRAPPER
 # when given. Every test gets a private HOME, configuration and temporary folder, so that log
 # files, settings and downloads never touch the user's nor another test's.
 function(tovik_add_qtest name)
     cmake_parse_arguments(T "" "LABEL;TIMEOUT;WRAPPER" "SOURCES;LIBS;ENVIRONMENT;ARGS" ${ARGN})
-    if(NOT T_TIMEOUT)
-        set(T_TIMEOUT 300)
-    endif()
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE tovik_test_support tovik_warnings ${T_LIBS})
     set(home ${CMAKE_CURRENT_BINARY_DIR}/home/${name})
@@ -35,4 +26,13 @@ function(tovik_add_qtest name)
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_RUNTIME_DIR=${home}/run;TMPDIR=${home}/tmp;TOVIK_SOURCE_DIR=${PROJECT_SOURCE_DIR};${T_ENVIRONMENT}")
     file(MAKE_DIRECTORY ${home}/.config ${home}/run ${home}/tmp)
     file(CHMOD ${home}/run DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+endfunction()
+
+# tovik_skip_tests(<label> <why> <names...>)
+# Registers the tests as skipped, saying why, where a tool they need is not installed.
+function(tovik_skip_tests label why)
+    foreach(name ${ARGN})
+        add_test(NAME ${name} COMMAND sh -c "echo '${why} (tools/install-deps installs it).'; exit 77")
+        set_tests_properties(${name} PROPERTIES LABELS ${label} SKIP_RETURN_CODE 77)
+    endforeach()
 endfunction()

@@ -20,37 +20,6 @@ VolumeFaults::~VolumeFaults()
     QObject::disconnect(freshMedium);
 }
 
-int VolumeFaults::lookupCount() const
-{
-    QMutexLocker lock(&faultsMutex);
-    return lookups;
-}
-
-QStringList VolumeFaults::dismountRequests() const
-{
-    QMutexLocker lock(&faultsMutex);
-    return dismounts;
-}
-
-void VolumeFaults::resetCounters()
-{
-    QMutexLocker lock(&faultsMutex);
-    lookups = 0;
-    dismounts.clear();
-}
-
-void VolumeFaults::lookedUp()
-{
-    QMutexLocker lock(&faultsMutex);
-    ++lookups;
-}
-
-void VolumeFaults::dismounting(const QString &rootPath)
-{
-    QMutexLocker lock(&faultsMutex);
-    dismounts.append(rootPath);
-}
-
 qint64 VolumeFaults::admit(const QString &label, qint64 bytes)
 {
     QMutexLocker lock(&faultsMutex);
@@ -64,10 +33,4 @@ qint64 VolumeFaults::admit(const QString &label, qint64 bytes)
     const qint64 admitted = qMin(bytes, room);
     l.written += admitted;
     return bytes > 0 && admitted == 0 ? -1 : admitted;
-}
-
-bool VolumeFaults::flushFails(const QString &label)
-{
-    QMutexLocker lock(&faultsMutex);
-    return limits.value(label).flushFails;
 }

@@ -31,14 +31,35 @@ public:
         set(label, &Limits::flushFails, failing);
     }
 
-    int lookupCount() const;
-    QStringList dismountRequests() const;
-    void resetCounters();
+    int lookupCount() const
+    {
+        return locked([&] { return lookups; });
+    }
+    QStringList dismountRequests() const
+    {
+        return locked([&] { return dismounts; });
+    }
+    void resetCounters()
+    {
+        locked([&] {
+            lookups = 0;
+            dismounts.clear();
+        });
+    }
 
-    void lookedUp() override;
-    void dismounting(const QString &rootPath) override;
+    void lookedUp() override
+    {
+        locked([&] { ++lookups; });
+    }
+    void dismounting(const QString &rootPath) override
+    {
+        locked([&] { dismounts.append(rootPath); });
+    }
     qint64 admit(const QString &label, qint64 bytes) override;
-    bool flushFails(const QString &label) override;
+    bool flushFails(const QString &label) override
+    {
+        return locked([&] { return limits.value(label).flushFails; });
+    }
 
 private:
     struct Limits
@@ -50,8 +71,12 @@ private:
     };
     template<typename T> void set(const QString &label, T Limits::*field, T value)
     {
+        locked([&] { limits[label].*field = value; });
+    }
+    template<typename F> auto locked(F f) const
+    {
         QMutexLocker lock(&faultsMutex);
-        limits[label].*field = value;
+        return f();
     }
 
     SimulatedVolumes &hooked;

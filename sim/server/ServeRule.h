@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// How a misbehaving test server answers for one file (or the catalogue): what a real
+// How the test server answers for one file (or the catalogue): the misbehaviours that a real
 // release server, proxy or network can show.
 struct ServeRule
 {
