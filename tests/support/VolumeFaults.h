@@ -73,7 +73,7 @@ private:
     {
         locked([&] { limits[label].*field = value; });
     }
-    template<typename F> auto locked(F f) const
+    template<typename F> auto locked(F f) const -> decltype(f())
     {
         QMutexLocker lock(&faultsMutex);
         return f();
