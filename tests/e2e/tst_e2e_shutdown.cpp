@@ -21,7 +21,7 @@ constexpr int fileManagerLeft = 3, updateFinishMissing = 4, windowShownWhileFini
 constexpr int quitWithinMs = 2000;
 // With one, at most its 750 ms start, a detection pass that finds the instrument at its last
 // tick (7050 ms), the first send 400 ms later and the 15 s acknowledgement timeout.
-constexpr int updateFinishLimitMs = 23200;
+constexpr int finishSentWithinMs = 23200;
 
 int runChild(const QString &scenario, int argc, char *argv[])
 {
@@ -97,8 +97,8 @@ int runChild(const QString &scenario, int argc, char *argv[])
     if (finishedWithWindowShown)
         return windowShownWhileFinishing;
     // Only an update still to be finished keeps the run going, and never past its limit.
-    return sinceQuit.elapsed() <= (afterCopy ? updateFinishLimitMs : quitWithinMs) ? 0
-                                                                                   : waitedTooLong;
+    return sinceQuit.elapsed() <= (afterCopy ? finishSentWithinMs : quitWithinMs) ? 0
+                                                                                  : waitedTooLong;
 }
 
 } // namespace

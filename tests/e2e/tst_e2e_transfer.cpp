@@ -179,8 +179,8 @@ private slots:
         QSignalSpy ended(&h.updater->midiHandler(), &MidiHandler::deviceReenumerationFinished);
         QVERIFY(h.click("completeTransferButton"));
         QTRY_VERIFY_WITH_TIMEOUT(h.isShown("updateButton"), flowWithinMs);
-        QCOMPARE(h.received(transferEnd), 3); // the confirmation came after the third
-        QTest::qWait(ackTimeoutMs + 1000);    // nothing more may happen
+        QCOMPARE(h.received(transferEnd), 3);          // the confirmation came after the third
+        QTest::qWait(releasedAfterFirstSendMs + 1000); // nothing more may happen
         QCOMPARE(ended.size(), 1);
         QVERIFY(h.isShown("updateButton"));
     }
@@ -220,7 +220,7 @@ private slots:
         Harness h(options);
         h.world.instrument().setFaults(fault);
         h.world.instrument().plugIn();
-        QTest::qWait(3 * pollIntervalMs); // three checks that must not connect
+        QTest::qWait(3 * pollEveryMs); // three checks that must not connect
         QCOMPARE(h.indicator(), QStringLiteral("Looking for Tovik"));
         QVERIFY(!h.isConnected() && !h.isShown("updateButton"));
         h.world.instrument().setFaults({});

@@ -7,7 +7,7 @@
 namespace {
 const QString throughPort = QStringLiteral("Midi Through:Midi Through Port-0 14:0");
 const QString tovikPort = QStringLiteral("Tovik:Tovik MIDI 1 20:0");
-constexpr int nextCheckMs = pollIntervalMs + lateMs;
+constexpr int nextCheckMs = pollEveryMs + lateMs;
 } // namespace
 
 class TestMidiLink : public QObject
@@ -22,16 +22,16 @@ private slots:
         SimulatedRig rig;
         const qint64 start = SignalRecorder::nowMs();
         QVERIFY(rig.connectHandler());
-        QVERIFY_AT(rig.recorder->timeOf("deviceFound") - start, pollIntervalMs);
+        QVERIFY_AT(rig.recorder->timeOf("deviceFound") - start, pollEveryMs);
         const QList<qint64> requests = rig.receivedAfter(versionRequest, start);
         QCOMPARE(requests.size(), 1);
-        QVERIFY_AT(requests[0] - rig.openedAfter(start).value(0), versionDelayMs);
+        QVERIFY_AT(requests[0] - rig.openedAfter(start).value(0), versionAfterOpeningMs);
 
         // Further checks while connected, or while absent, emit nothing, ask nothing, log nothing.
-        QTest::qWait(2 * pollIntervalMs + 200);
+        QTest::qWait(2 * pollEveryMs + 200);
         rig.instrument->unplug();
         QVERIFY(rig.recorder->waitFor("deviceFound", 2, nextCheckMs));
-        QTest::qWait(pollIntervalMs + 200);
+        QTest::qWait(pollEveryMs + 200);
         rig.instrument->setVersion(QStringLiteral("1.5.1"));
         rig.instrument->plugIn();
         QVERIFY(rig.recorder->waitFor("tovikReceivedVersion", 2, versionAskedMs + 2 * lateMs));
@@ -61,7 +61,7 @@ private slots:
         SimulatedRig rig(false);
         rig.instrument->bus()->setInstrumentPorts(input, output);
         rig.makeHandler();
-        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, pollIntervalMs + nextCheckMs));
+        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, pollEveryMs + nextCheckMs));
 
         // Connected first, then one side goes: the link closes and says so once.
         rig.instrument->bus()->setInstrumentPorts(true, true);
@@ -91,7 +91,7 @@ private slots:
         QCOMPARE(log.count("MH: MIDI service unavailable"), 1);
         QCOMPARE(log.count("error creating sequencer client object"), 1);
         // Nothing polls: the instrument stays unseen.
-        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, pollIntervalMs + nextCheckMs));
+        QVERIFY(!rig.recorder->waitFor("deviceFound", 1, pollEveryMs + nextCheckMs));
         QVERIFY(rig.instrument->received().isEmpty());
         // The real backend on a machine without a sequencer never throws either.
         const MidiHandler real(nullptr);

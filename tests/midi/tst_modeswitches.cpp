@@ -6,7 +6,7 @@
 #include "diagnostics/Logging.h"
 
 namespace {
-constexpr int nextCheckMs = pollIntervalMs + lateMs;
+constexpr int nextCheckMs = pollEveryMs + lateMs;
 
 // One sequence started at `start`: reopened at the first detection tick, then its sends, ending
 // finishedAfterFound after the reopening.
@@ -95,8 +95,8 @@ private slots:
             verifySequence(*rig, start, message, in ? 0 : 1, c.sends, c.finishedAfterFoundMs);
             // The reopening told the window of no connection, and the acknowledgement timeout was
             // stopped with the sequence: nothing more is released, even past that timeout.
-            const qint64 timeout =
-                rig->openedAfter(start).value(0) + firstSendDelayMs + ackTimeoutMs + lateMs;
+            const qint64 timeout = rig->openedAfter(start).value(0) + firstSendAfterReopenMs +
+                                   releasedAfterFirstSendMs + lateMs;
             const bool confirmed = c.replyDelayMs >= 0 || c.loopback;
             QTest::qWait(in || confirmed ? nextCheckMs : int(timeout - SignalRecorder::nowMs()));
             QStringList expected(c.confirmations, ack);
@@ -131,7 +131,7 @@ private slots:
         rig->handler->transferComplete(false);
         QCOMPARE(log.count("TRACE transferComplete(success=false)"), 1);
         // Polling resumes: the instrument's departure into update mode is reported.
-        QVERIFY(rig->recorder->waitFor("deviceFound", 4, 2 * pollIntervalMs + lateMs));
+        QVERIFY(rig->recorder->waitFor("deviceFound", 4, 2 * pollEveryMs + lateMs));
         QCOMPARE(rig->recorder->events,
                  QStringList({"deviceFound true", "tovikReceivedVersion 1.5.0", "deviceFound false",
                               "deviceFound true", "tovikReceivedVersion 1.5.0",
@@ -157,7 +157,7 @@ private slots:
         rig->handler->fileDownloaded(true); // the volume shows only if update mode arrived
         QVERIFY(rig->recorder->waitFor("updateTransferDone", 1, 2000));
         // The sequence starts a while after the copy; update finish is sent three times.
-        verifySequence(*rig, copied + updateFinishDelayMs, updateFinish, 0, 3, finalWaitEndMs);
+        verifySequence(*rig, copied + finishAfterCopyMs, updateFinish, 0, 3, finalWaitEndMs);
 
         // The instrument reboots to apply the update; polling sees it go and come back, and asks.
         QVERIFY(rig->recorder->waitFor("tovikReceivedVersion", 2, 10000));
@@ -213,12 +213,12 @@ private slots:
         const qint64 found = rig->openedAfter(start).value(0);
         // The first send after the reopening fails.
         QTRY_COMPARE_WITH_TIMEOUT(log.count("MH: RtMidi error (type 8 ): "), 1,
-                                  firstSendDelayMs + lateMs);
+                                  firstSendAfterReopenMs + lateMs);
         rig->instrument->setNeverComesBack(true);
         rig->instrument->unplug();
         // Nothing may follow the give-up, not even once that timeout has passed.
-        QTest::qWait(
-            int(found + firstSendDelayMs + ackTimeoutMs + lateMs - SignalRecorder::nowMs()));
+        QTest::qWait(int(found + firstSendAfterReopenMs + releasedAfterFirstSendMs + lateMs -
+                         SignalRecorder::nowMs()));
         QCOMPARE(rig->recorder->events.mid(before),
                  QStringList({"deviceReenumerationFinished false"}));
     }

@@ -10,15 +10,15 @@
 
 #include <memory>
 
-// The link's numbers, written out once: an expectation computed from the program's own
-// constants could not fail. lateMs: room for a loaded two-core machine, yet less than any step
-// of a sequence; timers never fire early (5 ms for coarse rounding).
+// The link's numbers, written out once and named apart from the program's constants: an
+// expectation computed from those could not fail. lateMs: room for a loaded two-core machine, yet
+// less than any step of a sequence; timers never fire early (5 ms for coarse rounding).
 constexpr int lateMs = 150;
-constexpr int pollIntervalMs = 1000;     // the check for the instrument outside a switch
-constexpr int versionDelayMs = 800;      // from the opening to the version request
-constexpr int updateFinishDelayMs = 750; // from the successful copy to its sequence
-constexpr int firstSendDelayMs = 400;    // from a reopening to the first send
-constexpr int ackTimeoutMs = 15000;      // from the first send to the release
+constexpr int pollEveryMs = 1000;               // the check for the instrument outside a switch
+constexpr int versionAfterOpeningMs = 800;      // from the opening to the version request
+constexpr int finishAfterCopyMs = 750;          // from the successful copy to its sequence
+constexpr int firstSendAfterReopenMs = 400;     // from a reopening to the first send
+constexpr int releasedAfterFirstSendMs = 15000; // from the first send to the release
 // A handler's first check finds a plugged instrument; the version request follows the opening.
 constexpr int versionAskedMs = 1800;
 // A mode switch reopens the ports at the first 50 ms detection tick, 2000 ms after the switch,
@@ -29,7 +29,7 @@ constexpr int detectionBudgetMs = 7050;
 // after the third send.
 constexpr int sendMs(int n)
 {
-    return firstSendDelayMs + n * 500;
+    return firstSendAfterReopenMs + n * 500;
 }
 constexpr int finalWaitEndMs = 4400;
 
